@@ -1,0 +1,35 @@
+#include "relay/report/report.h"
+
+#include <charconv>
+
+#include "relay/platform/env.h"
+#include "relay/settings/relay_ini.h"
+
+namespace dbrelay {
+
+int ReportPauseMilliseconds() {
+  std::optional<std::string> value = CurrentEnv()->GetVariable("DBRELAY_REPORT_PAUSE_MS");
+  if (!value || value->empty()) return kReportPauseMilliseconds;
+  int ms = 0;
+  const char* end = value->data() + value->size();
+  auto [stop, error] = std::from_chars(value->data(), end, ms);
+  if (error != std::errc() || stop != end || ms < 0) return kReportPauseMilliseconds;
+  return ms;
+}
+
+void ReportError(const std::string& text, bool mailing_suppressed) {
+  Env* env = CurrentEnv();
+  bool shown = ReadIniInt(kSettingsSection, "MsgBoxOnError", 0) == 1 && env->ShowNotice(text);
+  if (!shown) {
+    env->WriteConsole(text);
+    env->SleepForMilliseconds(ReportPauseMilliseconds());
+  }
+  // Mail hand-off: the text has been shown; it is mailed last.
+  (void)mailing_suppressed;
+}
+
+void LogDetail(const std::string& text) {
+  if (ReadIniInt(kSettingsSection, "DetailedLog", 0) != 0) ReportError(text, kMailingAllowed);
+}
+
+}  // namespace dbrelay

@@ -1,0 +1,26 @@
+#include "relay/settings/relay_ini.h"
+
+#include "relay/platform/env.h"
+#include "settings/ini_file.h"
+
+namespace dbrelay {
+
+std::string GetIniPath() {
+  std::string path = CurrentEnv()->ExecutablePath();
+  size_t slash = path.rfind('/');
+  size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  size_t dot = path.rfind('.');
+  if (dot != std::string::npos && dot >= name_start) path.resize(dot);  // never cut in a folder name
+  return path + ".ini";
+}
+
+std::string ReadIniString(const std::string& section, const std::string& key,
+                          const std::string& default_value) {
+  return settings::IniFile(GetIniPath()).ReadString(section, key, default_value);
+}
+
+int32_t ReadIniInt(const std::string& section, const std::string& key, int32_t default_value) {
+  return settings::IniFile(GetIniPath()).ReadInt(section, key, default_value);
+}
+
+}  // namespace dbrelay

@@ -1,0 +1,19 @@
+#pragma once
+// DbRelay's view of its settings file: <its own executable path without extension>.ini, so the
+// program DbRelay reads DbRelay.ini beside it and a copy called Relay2 reads Relay2.ini. The path is
+// computed and the file read anew on every call; nothing is cached.
+
+#include <cstdint>
+#include <string>
+
+namespace dbrelay {
+
+// The section every key of DbRelay lives in.
+inline constexpr char kSettingsSection[] = "General";
+
+std::string GetIniPath();
+std::string ReadIniString(const std::string& section, const std::string& key,
+                          const std::string& default_value);
+int32_t ReadIniInt(const std::string& section, const std::string& key, int32_t default_value);
+
+}  // namespace dbrelay

@@ -1,0 +1,60 @@
+#include "settings/ini_lines.h"
+
+namespace settings {
+
+namespace {
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+IniLine ClassifyIniLine(std::string_view line) {
+  IniLine result;
+  std::string_view trimmed = TrimBlanks(line);
+  if (trimmed.empty() || trimmed.front() == ';') return result;
+  if (trimmed.front() == '[') {
+    size_t close = trimmed.find(']');
+    if (close == std::string_view::npos) return result;
+    result.kind = IniLineKind::kSection;
+    result.name = TrimBlanks(trimmed.substr(1, close - 1));
+    return result;
+  }
+  size_t equals = trimmed.find('=');
+  if (equals == std::string_view::npos) return result;
+  result.kind = IniLineKind::kKey;
+  result.name = TrimBlanks(trimmed.substr(0, equals));
+  result.value = TrimBlanks(trimmed.substr(equals + 1));
+  return result;
+}
+
+std::vector<RawLine> SplitLines(std::string_view contents) {
+  std::vector<RawLine> lines;
+  size_t start = 0;
+  while (start < contents.size()) {
+    size_t lf = contents.find('\n', start);
+    if (lf == std::string_view::npos) {
+      lines.push_back({std::string(contents.substr(start)), ""});
+      break;
+    }
+    size_t text_end = (lf > start && contents[lf - 1] == '\r') ? lf - 1 : lf;
+    lines.push_back({std::string(contents.substr(start, text_end - start)),
+                     std::string(contents.substr(text_end, lf + 1 - text_end))});
+    start = lf + 1;
+  }
+  return lines;
+}
+
+}  // namespace settings

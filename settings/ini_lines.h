@@ -1,0 +1,39 @@
+#pragma once
+// Line-level view of a private-profile (INI) file, shared by the reader and the writer so that both
+// agree on what counts as a section, a key and a comment.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace settings {
+
+// Whitespace as the profile functions trim it: blanks, tabs and the line-end characters.
+std::string_view TrimBlanks(std::string_view text);
+
+// ASCII case-insensitive equality; section and key names match this way.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
+enum class IniLineKind { kOther, kSection, kKey };
+
+struct IniLine {
+  IniLineKind kind = IniLineKind::kOther;
+  std::string_view name;   // section name or key name, trimmed
+  std::string_view value;  // raw value after "=", trimmed (keys only)
+};
+
+// Classifies one line (without its line end). Comment lines (";" first) and lines without "="
+// outside a section header are kOther.
+IniLine ClassifyIniLine(std::string_view line);
+
+// One physical line of a file with the terminator it had ("\r\n", "\n" or none on the last line).
+struct RawLine {
+  std::string text;
+  std::string end;
+};
+
+// Splits file contents into lines, keeping each line's own terminator so a rewrite can keep
+// every line it does not change byte for byte.
+std::vector<RawLine> SplitLines(std::string_view contents);
+
+}  // namespace settings

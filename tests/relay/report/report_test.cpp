@@ -1,0 +1,188 @@
+#include "relay/report/report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "relay/platform/env.h"
+#include "tests/support/relay_sandbox.h"
+#include "tests/support/xvfb_server.h"
+
+namespace {
+
+using testing_support::RelaySandbox;
+using testing_support::RunOptions;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+// Runs the reporting code in this process, with its settings file in a temporary folder and the
+// console, the pause and the box recorded.
+class RecordingEnv : public dbrelay::EnvWrapper {
+ public:
+  explicit RecordingEnv(std::string exe) : EnvWrapper(dbrelay::Env::Default()), exe_(exe) {}
+  std::string ExecutablePath() override { return exe_; }
+  void WriteConsole(std::string_view text) override { console += text; }
+  void SleepForMilliseconds(int ms) override { pauses.push_back(ms); }
+  std::optional<std::string> GetVariable(const char* name) override {
+    if (std::string(name) == "DBRELAY_REPORT_PAUSE_MS") return pause_variable;
+    return EnvWrapper::GetVariable(name);
+  }
+  bool ShowNotice(const std::string& text) override {
+    boxes.push_back(text);
+    return box_can_show;
+  }
+
+  std::string console;
+  std::vector<int> pauses;
+  std::vector<std::string> boxes;
+  bool box_can_show = true;
+  std::optional<std::string> pause_variable;
+
+ private:
+  std::string exe_;
+};
+
+class ReportTest : public testing::Test {
+ protected:
+  void WriteSettings(const std::string& lines) {
+    WriteFileBytes(dir_.File("DbRelay.ini"), "[General]\r\n" + lines);
+  }
+  TempDir dir_;
+  RecordingEnv env_{dir_.File("DbRelay")};
+  dbrelay::ScopedEnvOverride use_{&env_};
+};
+
+TEST_F(ReportTest, ConsoleGetsTheTextVerbatimThenTheFullPause) {
+  dbrelay::ReportError("100% LIKE 'a%s%n%d'\n", dbrelay::kMailingAllowed);
+  EXPECT_EQ(env_.console, "100% LIKE 'a%s%n%d'\n");
+  EXPECT_EQ(env_.pauses, std::vector<int>{5000});
+  EXPECT_TRUE(env_.boxes.empty());
+}
+
+struct SwitchCase {
+  const char* name;
+  std::string settings;
+  bool box;
+};
+
+class ReportSwitchTest : public ReportTest, public testing::WithParamInterface<SwitchCase> {};
+
+TEST_P(ReportSwitchTest, MessageBoxOnlyWhenExactlyOne) {
+  WriteSettings(GetParam().settings);
+  dbrelay::ReportError("text\n", dbrelay::kMailingAllowed);
+  EXPECT_EQ(env_.boxes.size(), GetParam().box ? 1u : 0u);
+  EXPECT_EQ(env_.console, GetParam().box ? "" : "text\n");
+  EXPECT_EQ(env_.pauses.size(), GetParam().box ? 0u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReportSwitchTest,
+                         testing::Values(SwitchCase{"one", "MsgBoxOnError=1\r\n", true},
+                                         SwitchCase{"zero", "MsgBoxOnError=0\r\n", false},
+                                         SwitchCase{"two", "MsgBoxOnError=2\r\n", false},
+                                         SwitchCase{"missing", "", false},
+                                         SwitchCase{"quoted_one", "MsgBoxOnError=\"1\"\r\n", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ReportTest, BoxThatCannotBeShownFallsBackToTheConsole) {
+  WriteSettings("MsgBoxOnError=1\r\n");
+  env_.box_can_show = false;
+  dbrelay::ReportError("not lost\n", dbrelay::kMailingAllowed);
+  EXPECT_EQ(env_.console, "not lost\n");
+  EXPECT_EQ(env_.pauses, std::vector<int>{5000});
+}
+
+TEST_F(ReportTest, PauseVariable) {
+  for (auto [value, expected] : std::vector<std::pair<std::string, int>>{
+           {"0", 0}, {"250", 250}, {"", 5000}, {"-5", 5000}, {"12ms", 5000}, {"x", 5000}}) {
+    env_.pause_variable = value;
+    EXPECT_EQ(dbrelay::ReportPauseMilliseconds(), expected) << value;
+  }
+}
+
+TEST_F(ReportTest, LogDetailPassesOnlyWhenDetailedLogIsNotZero) {
+  for (auto [setting, shown] : std::vector<std::pair<std::string, bool>>{
+           {"DetailedLog=1\r\n", true}, {"DetailedLog=2\r\n", true}, {"DetailedLog=-1\r\n", true},
+           {"DetailedLog=0\r\n", false}, {"", false}, {"DetailedLog=x\r\n", false}}) {
+    WriteSettings(setting);
+    env_.console.clear();
+    dbrelay::LogDetail("progress\n");
+    EXPECT_EQ(env_.console, shown ? "progress\n" : "") << setting;
+  }
+}
+
+// The real program, as a process.
+
+TEST(ReportProcessTest, RealPauseIsFiveSeconds) {
+  RelaySandbox relay;
+  RunOptions options;
+  options.env["DBRELAY_REPORT_PAUSE_MS"] = "";  // the built-in pause
+  auto result = relay.Run({}, options);
+  EXPECT_EQ(result.exit_status, 255);
+  EXPECT_GE(result.seconds, 5.0);
+  EXPECT_LT(result.seconds, 9.0);
+}
+
+// Libraries the loader mapped into a run, from its own trace.
+std::string LoaderTrace(const RelaySandbox& relay, RunOptions options,
+                        const std::vector<std::string>& args) {
+  std::string prefix = relay.File("ld-trace");
+  options.env["LD_DEBUG"] = "libs";
+  options.env["LD_DEBUG_OUTPUT"] = prefix;
+  relay.Run(args, options);
+  std::string trace;
+  for (const auto& entry : std::filesystem::directory_iterator(relay.dir())) {
+    if (entry.path().filename().string().rfind("ld-trace", 0) == 0) {
+      trace += testing_support::ReadFileBytes(entry.path().string());
+    }
+  }
+  return trace;
+}
+
+TEST(ReportProcessTest, RunWithoutABoxMapsNoQt) {
+  RelaySandbox relay;
+  relay.WriteIni({"MsgBoxOnError=0"});
+  std::string trace = LoaderTrace(relay, {}, {});
+  ASSERT_NE(trace.find("libc.so"), std::string::npos) << "no loader trace";
+  EXPECT_EQ(trace.find("libQt6"), std::string::npos);
+}
+
+TEST(ReportProcessTest, BoxWithoutADisplayTakesTheConsole) {
+  RelaySandbox relay;
+  relay.WriteIni({"MsgBoxOnError=1"});
+  auto no_display = relay.Run({});
+  EXPECT_EQ(no_display.out.rfind("Wrong number of arguments", 0), 0u);
+
+  RunOptions unreachable;
+  unreachable.env["DISPLAY"] = ":987";
+  auto result = relay.Run({}, unreachable);
+  EXPECT_EQ(result.out.rfind("Wrong number of arguments", 0), 0u);
+  EXPECT_EQ(result.exit_status, 255);
+}
+
+TEST(ReportProcessTest, MessageBoxUnderARealDisplay) {
+  testing_support::XvfbServer x;
+  RelaySandbox relay;
+  relay.WriteIni({"MsgBoxOnError=1"});
+  RunOptions options;
+  options.env["DISPLAY"] = x.display();
+  options.timeout_seconds = 30;
+
+  // Press OK on the box once it is there; the run must wait for that.
+  std::thread dismiss([&] {
+    std::string command = "DISPLAY=" + x.display() +
+                          " timeout 20 xdotool search --sync --name '^DB Relay$' windowactivate "
+                          "--sync key Return >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+  });
+  auto result = relay.Run({}, options);
+  dismiss.join();
+  EXPECT_FALSE(result.timed_out);
+  EXPECT_EQ(result.out, "");  // nothing on the console
+  EXPECT_EQ(result.exit_status, 255);
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+#include "relay/run/run_modes.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/relay_sandbox.h"
+
+namespace {
+
+using dbrelay::ChooseRunMode;
+using dbrelay::RunMode;
+using testing_support::RelaySandbox;
+
+struct ModeCase {
+  const char* name;
+  std::string first_argument;
+  RunMode mode;
+};
+
+class RunModeTest : public testing::TestWithParam<ModeCase> {};
+
+TEST_P(RunModeTest, ChoosesByCaseSensitiveSubstring) {
+  EXPECT_EQ(ChooseRunMode(GetParam().first_argument), GetParam().mode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RunModeTest,
+    testing::Values(
+        ModeCase{"pri", "PriTest", RunMode::kPriTest},
+        ModeCase{"sec", "SecTest", RunMode::kSecTest},
+        ModeCase{"email", "EmailTest", RunMode::kEmailTest},
+        ModeCase{"small_letters_are_a_statement", "pritest", RunMode::kStatement},
+        ModeCase{"word_inside_a_statement", "UPDATE T SET c='EmailTest'", RunMode::kEmailTest},
+        ModeCase{"pri_wins_over_sec", "SecTest then PriTest", RunMode::kPriTest},
+        ModeCase{"sec_wins_over_email", "EmailTest SecTest", RunMode::kSecTest},
+        ModeCase{"empty_is_a_statement", "", RunMode::kStatement},
+        ModeCase{"statement", "UPDATE Docs SET Signed=1 WHERE Id=7", RunMode::kStatement},
+        ModeCase{"invalid_utf8_bytes", "\xff\xfePriTest\x80", RunMode::kPriTest}),
+    [](const testing::TestParamInfo<ModeCase>& info) { return std::string(info.param.name); });
+
+TEST(JoinCommandLineTest, JoinsWithSingleSpacesAndNoQuotes) {
+  const char* argv[] = {"/opt/DbRelay", "UPDATE a SET b=1", "", "name"};
+  EXPECT_EQ(dbrelay::JoinCommandLine(4, argv), "/opt/DbRelay UPDATE a SET b=1  name");
+  EXPECT_EQ(dbrelay::JoinCommandLine(1, argv), "/opt/DbRelay");
+}
+
+// The whole program as a caller sees it.
+class RelayProcessTest : public testing::Test {
+ protected:
+  RelaySandbox relay_;
+};
+
+TEST_F(RelayProcessTest, WrongArgumentCountShowsUsageAndExits255) {
+  const std::string usage =
+      "Wrong number of arguments, correct usage of software is:\n\n"
+      "DbRelay.exe \"Query\" [FileName] [TextFileName]\n"
+      "    [FileName] is used to digitally sign file if needed\n"
+      "    [TextFileName] is used Force local Text file to specific name\n\n"
+      "or:\n\n"
+      "DbRelay.exe PriTest\n"
+      "DbRelay.exe SecTest\n"
+      "DbRelay.exe EmailTest\n"
+      "just to test the connection to the database\n";
+  for (const auto& args : {std::vector<std::string>{},
+                           std::vector<std::string>{"PriTest", "a", "b", "c"}}) {
+    auto result = relay_.Run(args);
+    EXPECT_EQ(result.out, usage);
+    EXPECT_EQ(result.exit_status, 255);
+  }
+}
+
+TEST_F(RelayProcessTest, DetailedLogShowsTheJoinedCommandLineFirst) {
+  relay_.WriteIni({"DetailedLog=2"});
+  auto none = relay_.Run({});
+  EXPECT_EQ(none.out.substr(0, relay_.program().size() + 1), relay_.program() + "W");
+
+  auto four = relay_.Run({"x y", "", "\xff", "4"});
+  std::string joined = relay_.program() + " x y  \xff 4";
+  EXPECT_EQ(four.out.substr(0, joined.size() + 1), joined + "W");
+}
+
+TEST_F(RelayProcessTest, NoDetailedLogMeansOnlyTheUsage) {
+  relay_.WriteIni({"DetailedLog=0"});
+  auto result = relay_.Run({});
+  EXPECT_EQ(result.out.rfind("Wrong number of arguments", 0), 0u);
+}
+
+TEST_F(RelayProcessTest, UnknownLocaleFallsBackInsteadOfFailing) {
+  testing_support::RunOptions options;
+  options.env["LC_ALL"] = "xx_NOPE.UTF-8";
+  auto result = relay_.Run({}, options);
+  EXPECT_EQ(result.out.rfind("Wrong number of arguments", 0), 0u);
+  EXPECT_EQ(result.exit_status, 255);
+}
+
+TEST(RelayProcessNameTest, ReadsTheSettingsFileNamedAfterItself) {
+  RelaySandbox other("Relay2");
+  testing_support::WriteFileBytes(other.File("DbRelay.ini"), "[General]\r\nDetailedLog=1\r\n");
+  EXPECT_EQ(other.Run({}).out.rfind("Wrong number", 0), 0u);  // DbRelay.ini is not its file
+  other.WriteIni({"DetailedLog=1"});
+  EXPECT_EQ(other.Run({}).out.rfind(other.program(), 0), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,175 @@
+#include "settings/ini_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "tests/support/relay_sandbox.h"
+
+namespace {
+
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+struct ReadCase {
+  const char* name;
+  std::string file;  // contents of the settings file
+  const char* key;
+  std::string expected_string;  // ReadString with default "dflt"
+  int32_t expected_int;         // ReadInt with default 77
+};
+
+class IniReadTest : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(IniReadTest, ReadsLikeTheProfileFunctions) {
+  TempDir dir;
+  settings::IniFile ini(dir.File("DbRelay.ini"));
+  WriteFileBytes(ini.path(), GetParam().file);
+  EXPECT_EQ(ini.ReadString("General", GetParam().key, "dflt"), GetParam().expected_string);
+  EXPECT_EQ(ini.ReadInt("General", GetParam().key, 77), GetParam().expected_int);
+}
+
+const std::string k5000(5000, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IniReadTest,
+    testing::Values(
+        ReadCase{"plain", "[General]\r\nKey=12\r\n", "Key", "12", 12},
+        ReadCase{"names_ignore_case", "[gENERAL]\r\nkEy=5\r\n", "KEY", "5", 5},
+        ReadCase{"trimmed", "  [ General ]  \n  Key  =  hello world  \n", "Key", "hello world", 0},
+        ReadCase{"double_quotes_removed_once", "[General]\nKey=\"\"v\"\"\n", "Key", "\"v\"", 0},
+        ReadCase{"single_quotes_removed", "[General]\nKey='7'\n", "Key", "7", 7},
+        ReadCase{"unmatched_quotes_kept", "[General]\nKey=\"7'\n", "Key", "\"7'", 0},
+        ReadCase{"first_duplicate_wins", "[General]\nKey=1\nKey=2\n", "Key", "1", 1},
+        ReadCase{"comment_line_ignored", "[General]\n;Key=1\nKey=2\n", "Key", "2", 2},
+        ReadCase{"other_section_ignored", "[Other]\nKey=1\n[General]\nKey=2\n", "Key", "2", 2},
+        ReadCase{"key_missing", "[General]\nOther=1\n", "Key", "dflt", 77},
+        ReadCase{"section_missing", "Key=1\n", "Key", "dflt", 77},
+        ReadCase{"empty_file", "", "Key", "dflt", 77},
+        ReadCase{"line_without_equals", "[General]\nKey\n", "Key", "dflt", 77},
+        ReadCase{"empty_value", "[General]\nKey=\n", "Key", "", 77},
+        ReadCase{"negative", "[General]\nKey=-1\n", "Key", "-1", -1},
+        ReadCase{"plus_sign", "[General]\nKey=+9\n", "Key", "+9", 9},
+        ReadCase{"wraps_to_32_bits", "[General]\nKey=4294967297\n", "Key", "4294967297", 1},
+        ReadCase{"leading_letter_is_zero", "[General]\nKey=B42\n", "Key", "B42", 0},
+        ReadCase{"leading_digits_only", "[General]\nKey=42A9\n", "Key", "42A9", 42},
+        ReadCase{"format_text_kept", "[General]\nKey=%s%n\n", "Key", "%s%n", 0},
+        ReadCase{"cut_at_4095", "[General]\nKey=" + k5000 + "\n", "Key", k5000.substr(0, 4095), 0},
+        ReadCase{"binary_junk_around", std::string("\0\xff\x01junk\n[General]\nKey=3\n\xfe\0", 24),
+                 "Key", "3", 3},
+        ReadCase{"value_ends_at_nul", std::string("[General]\nKey=ab\0cd\n", 20), "Key", "ab", 0},
+        ReadCase{"utf8_bom", "\xEF\xBB\xBF[General]\nKey=4\n", "Key", "4", 4},
+        ReadCase{"crlf_and_lf_mixed", "[General]\r\nA=1\nKey=6\r\n", "Key", "6", 6}),
+    [](const testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
+
+TEST(IniReadTest, MissingFileGivesDefaults) {
+  TempDir dir;
+  settings::IniFile ini(dir.File("absent.ini"));
+  EXPECT_EQ(ini.ReadString("General", "PdfSignerPath", "DocSealer.exe"), "DocSealer.exe");
+  EXPECT_EQ(ini.ReadInt("General", "PriDBType", 1), 1);
+}
+
+TEST(IniReadTest, EveryReadSeesTheFileAsItIsNow) {
+  TempDir dir;
+  settings::IniFile ini(dir.File("DbRelay.ini"));
+  WriteFileBytes(ini.path(), "[General]\r\nKey=1\r\n");
+  EXPECT_EQ(ini.ReadInt("General", "Key", 0), 1);
+  WriteFileBytes(ini.path(), "[General]\r\nKey=2\r\n");
+  EXPECT_EQ(ini.ReadInt("General", "Key", 0), 2);
+}
+
+TEST(IniReadTest, EnormousFileIsReadLineByLine) {
+  TempDir dir;
+  settings::IniFile ini(dir.File("DbRelay.ini"));
+  std::string big = "[General]\n";
+  big += std::string(50 * 1024 * 1024, 'z') + "\n";  // one 50 MB junk line
+  big += "Key=8\n";
+  WriteFileBytes(ini.path(), big);
+  EXPECT_EQ(ini.ReadInt("General", "Key", 0), 8);
+}
+
+struct WriteCase {
+  const char* name;
+  std::string before;
+  const char* section;
+  const char* key;
+  const char* value;
+  std::string after;
+};
+
+class IniWriteTest : public testing::TestWithParam<WriteCase> {};
+
+TEST_P(IniWriteTest, KeepsEveryOtherLine) {
+  TempDir dir;
+  settings::IniFile ini(dir.File("DbRelay.ini"));
+  WriteFileBytes(ini.path(), GetParam().before);
+  ASSERT_EQ(ini.WriteString(GetParam().section, GetParam().key, GetParam().value), 0);
+  EXPECT_EQ(ReadFileBytes(ini.path()), GetParam().after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IniWriteTest,
+    testing::Values(
+        WriteCase{"update_in_place", "; note\r\n[General]\r\nA=1\r\nkey = old\r\nB=2\r\n",
+                  "General", "Key", "new", "; note\r\n[General]\r\nA=1\r\nKey=new\r\nB=2\r\n"},
+        WriteCase{"append_to_section", "[General]\r\nA=1\r\n\r\n[Other]\r\nX=1\r\n", "General",
+                  "B", "2", "[General]\r\nA=1\r\nB=2\r\n\r\n[Other]\r\nX=1\r\n"},
+        WriteCase{"new_section_at_end", "[Other]\nX=1\n", "General", "A", "1",
+                  "[Other]\nX=1\n[General]\r\nA=1\r\n"},
+        WriteCase{"last_line_without_end", "[General]\nA=1", "General", "B", "2",
+                  "[General]\nA=1\r\nB=2\r\n"},
+        WriteCase{"section_name_case", "[general]\r\nA=1\r\n", "General", "A", "5",
+                  "[general]\r\nA=5\r\n"},
+        WriteCase{"empty_value", "[General]\r\nA=1\r\n", "General", "A", "",
+                  "[General]\r\nA=\r\n"},
+        WriteCase{"new_file", "", "General", "A", "1", "[General]\r\nA=1\r\n"}),
+    [](const testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.name); });
+
+TEST(IniWriteTest, NewFileIsPrivateAndExistingFileKeepsItsMode) {
+  TempDir dir;
+  settings::IniFile fresh(dir.File("fresh.ini"));
+  ASSERT_EQ(fresh.WriteInt("General", "PriDBType", 2), 0);
+  struct stat st {};
+  ASSERT_EQ(stat(fresh.path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadFileBytes(fresh.path()), "[General]\r\nPriDBType=2\r\n");
+
+  settings::IniFile shared(dir.File("shared.ini"));
+  WriteFileBytes(shared.path(), "[General]\r\n");
+  chmod(shared.path().c_str(), 0644);
+  ASSERT_EQ(shared.WriteInt("General", "A", -7), 0);
+  ASSERT_EQ(stat(shared.path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(shared.ReadInt("General", "A", 0), -7);
+}
+
+TEST(IniWriteTest, RefusesWhatALineCannotHoldAndLeavesTheFile) {
+  TempDir dir;
+  settings::IniFile ini(dir.File("DbRelay.ini"));
+  WriteFileBytes(ini.path(), "[General]\r\nA=1\r\n");
+  EXPECT_EQ(ini.WriteString("General", "A", "two\r\nB=injected"), EINVAL);
+  EXPECT_EQ(ini.WriteString("General", "A=B", "1"), EINVAL);
+  EXPECT_EQ(ini.WriteString("General", "", "1"), EINVAL);
+  EXPECT_EQ(ReadFileBytes(ini.path()), "[General]\r\nA=1\r\n");
+}
+
+TEST(IniWriteTest, FailureLeavesTheOldFileWhole) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  TempDir dir;
+  settings::IniFile ini(dir.File("DbRelay.ini"));
+  WriteFileBytes(ini.path(), "[General]\r\nA=1\r\n");
+  chmod(dir.path().c_str(), 0500);
+  EXPECT_EQ(ini.WriteString("General", "A", "2"), EACCES);
+  chmod(dir.path().c_str(), 0700);
+  EXPECT_EQ(ReadFileBytes(ini.path()), "[General]\r\nA=1\r\n");
+}
+
+TEST(IniWriteTest, FolderThatDoesNotExistIsAnError) {
+  TempDir dir;
+  settings::IniFile ini(dir.File("missing/DbRelay.ini"));
+  EXPECT_EQ(ini.WriteString("General", "A", "1"), ENOENT);
+}
+
+}  // namespace
