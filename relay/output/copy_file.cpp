@@ -56,7 +56,8 @@ int CopyFileToFolder(const std::string& file_name) {
   if (folder.empty()) return 0;
 
   size_t slash = FindLastCharMultibyte(file_name, '/');
-  const std::string target = folder + (slash == std::string::npos ? file_name : file_name.substr(slash));
+  const std::string target =
+      folder + (slash == std::string::npos ? file_name : file_name.substr(slash));
   Env* env = CurrentEnv();
   const int result = CopyReplacing(env, file_name, target) == 0 ? 1 : 0;
   LogDetail("Trying to copy file: " + file_name + "\nTo file: " + target +

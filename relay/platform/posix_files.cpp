@@ -67,7 +67,8 @@ int PosixEnv::LockFileExclusive(int fd, int timeout_ms) {
 }
 
 int PosixEnv::IsFileAtPath(int fd, const std::string& path, bool* same) {
-  struct stat open_file {}, named {};
+  struct stat open_file {
+  }, named{};
   if (::fstat(fd, &open_file) != 0) return Errno();
   if (::stat(path.c_str(), &named) != 0) {
     if (errno == ENOENT) {

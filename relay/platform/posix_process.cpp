@@ -40,7 +40,8 @@ int PosixEnv::StartProcess(const std::vector<std::string>& argv, int* pid) {
   sigfillset(&all);
   if (rc == 0) rc = ::posix_spawnattr_setsigmask(&attr, &none);
   if (rc == 0) rc = ::posix_spawnattr_setsigdefault(&attr, &all);
-  if (rc == 0) rc = ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  if (rc == 0)
+    rc = ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t child = -1;
   if (rc == 0) rc = ::posix_spawnp(&child, args[0], &actions, &attr, args.data(), environ);
   ::posix_spawnattr_destroy(&attr);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <ostream>
@@ -68,7 +69,8 @@ class CopyTargetTest : public CopyFileTest, public testing::WithParamInterface<T
 TEST_P(CopyTargetTest, TargetIsFolderPlusTail) {
   const std::string file = Expand(GetParam().file);
   const std::string target = Expand(GetParam().target);
-  if (file != source_) WriteFileBytes(file.front() == '/' ? file : dir_.File("in/") + file, "%PDF-1.4 signed\n");
+  if (file != source_)
+    WriteFileBytes(file.front() == '/' ? file : dir_.File("in/") + file, "%PDF-1.4 signed\n");
   // A file name without "/" is found in the current folder.
   std::string old_cwd = std::filesystem::current_path();
   std::filesystem::current_path(dir_.File("in"));
@@ -82,12 +84,12 @@ TEST_P(CopyTargetTest, TargetIsFolderPlusTail) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, CopyTargetTest,
-    testing::Values(
-        TargetCase{"folder", "$/out", "$/in/a.pdf", "$/out/a.pdf"},
-        TargetCase{"trailing_slash_doubles", "$/out/", "$/in/a.pdf", "$/out//a.pdf"},
-        TargetCase{"spaces_around_folder", " \t $/out  ", "$/in/a.pdf", "$/out/a.pdf"},
-        TargetCase{"no_slash_in_name", "$/out", "a.pdf", "$/outa.pdf"},
-        TargetCase{"odd_name", "$/out", "$/in/my \"q\" 'x' \xff.pdf", "$/out/my \"q\" 'x' \xff.pdf"}),
+    testing::Values(TargetCase{"folder", "$/out", "$/in/a.pdf", "$/out/a.pdf"},
+                    TargetCase{"trailing_slash_doubles", "$/out/", "$/in/a.pdf", "$/out//a.pdf"},
+                    TargetCase{"spaces_around_folder", " \t $/out  ", "$/in/a.pdf", "$/out/a.pdf"},
+                    TargetCase{"no_slash_in_name", "$/out", "a.pdf", "$/outa.pdf"},
+                    TargetCase{"odd_name", "$/out", "$/in/my \"q\" 'x' \xff.pdf",
+                               "$/out/my \"q\" 'x' \xff.pdf"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CopyFileTest, OverwritesAnExistingTargetAndLeavesNothingElse) {
@@ -121,7 +123,8 @@ TEST_P(CopyFailTest, FailureIsZeroAndLogged) {
   Configure(copy_path);
   EXPECT_EQ(dbrelay::CopyFileToFolder(file), 0);
   size_t slash = file.rfind('/');
-  EXPECT_EQ(env_.console, Log(file, copy_path + (slash == std::string::npos ? file : file.substr(slash)), 0));
+  EXPECT_EQ(env_.console,
+            Log(file, copy_path + (slash == std::string::npos ? file : file.substr(slash)), 0));
   EXPECT_TRUE(std::filesystem::is_empty(out_));
   EXPECT_EQ(Listing(dir_.path()), (std::vector<std::string>{"DbRelay.ini", "in", "out"}));
 }

@@ -28,7 +28,8 @@ void Print(const std::string& line) {
 }
 
 bool IsDevNull(int fd) {
-  struct stat a {}, b {};
+  struct stat a {
+  }, b{};
   return ::fstat(fd, &a) == 0 && ::stat("/dev/null", &b) == 0 && a.st_rdev == b.st_rdev &&
          S_ISCHR(a.st_mode);
 }

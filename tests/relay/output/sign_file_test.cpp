@@ -48,9 +48,7 @@ class SignFileTest : public output_test::SettingsFixtureBase, public testing::Te
   std::string record_ = dir_.File("signer-record");
   ScopedVariable record_variable_{"DBRELAY_FAKE_SIGNER_OUT", record_};
 
-  void UseSigner(const std::string& path) {
-    WriteSettings("PdfSignerPath=" + path + "\r\n");
-  }
+  void UseSigner(const std::string& path) { WriteSettings("PdfSignerPath=" + path + "\r\n"); }
   std::string WriteScript(const std::string& name, const std::string& body) {
     std::string path = dir_.File(name);
     WriteFileBytes(path, "#!/bin/sh\n" + body);
@@ -70,11 +68,12 @@ TEST_F(SignFileTest, SignerGetsExactlyPathAndFileWithNoConsole) {
 TEST_F(SignFileTest, DefaultSignerIsFoundOnPath) {
   std::filesystem::create_directory(dir_.File("tools"));
   std::filesystem::copy_file(HelperPath(), dir_.File("tools/DocSealer.exe"));
-  ScopedVariable path("PATH", dir_.File("tools") + ":" + (::getenv("PATH") ? ::getenv("PATH") : ""));
+  ScopedVariable path("PATH",
+                      dir_.File("tools") + ":" + (::getenv("PATH") ? ::getenv("PATH") : ""));
   WriteSettings("");  // key missing: the default applies
   EXPECT_EQ(dbrelay::SignFile("/in/a.pdf"), 0);
-  EXPECT_EQ(ReadFileBytes(record_), std::string("DocSealer.exe") + '\0' + "/in/a.pdf" + '\0' +
-                                        "stdin=null\nstdout=null\n");
+  EXPECT_EQ(ReadFileBytes(record_),
+            std::string("DocSealer.exe") + '\0' + "/in/a.pdf" + '\0' + "stdin=null\nstdout=null\n");
 }
 
 class SignerExitTest : public SignFileTest, public testing::WithParamInterface<int> {};
@@ -97,7 +96,8 @@ TEST_F(SignFileTest, WaitsForAHangingSignerWithoutTimeOut) {
   UseSigner(WriteScript("hanging", "echo $$ > '" + pid_file + "'\nexec sleep 600\n"));
   std::atomic<int> result{-100};
   std::thread sign([&] { result = dbrelay::SignFile("/in/a.pdf"); });
-  while (ReadFileBytes(pid_file).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  while (ReadFileBytes(pid_file).empty())
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(result.load(), -100) << "stopped waiting for a signer that still runs";
   ::kill(std::stoi(ReadFileBytes(pid_file)), SIGKILL);

@@ -13,9 +13,10 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <ostream>
 #include <set>
 #include <sstream>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,7 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"forced_not_trimmed", "/out/queue.txt", " b 7 ", false, "/out/ b 7 .txt"},
         NameCase{"forced_with_quotes", "/out/queue.txt", "it's \"7\"", false,
                  "/out/it's \"7\".txt"},
-        NameCase{"last_dot_of_whole_value", "/my.dir/q.txt", "", true, "/my.dir/" + kStamp + ".txt"},
+        NameCase{"last_dot_of_whole_value", "/my.dir/q.txt", "", true,
+                 "/my.dir/" + kStamp + ".txt"},
         NameCase{"last_dot_forced", "/my.dir/q.txt", "batch7", false, "/my.dir/batch7.txt"},
         NameCase{"dot_only_in_folder", "/my.dir/q", "batch7", false, "/my.dir/batch7"},
         NameCase{"no_extension", "/out/queue", "", true, "/out/" + kStamp},
@@ -130,15 +132,14 @@ TEST_P(TextFileGrowTest, GrowsByExactlyOneRecord) {
   EXPECT_EQ(ReadFileBytes(file_), old + GetParam().statement + "\r\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Statements, TextFileGrowTest,
-    testing::Values(StatementCase{"ordinary", "DELETE FROM T WHERE Id=2"},
-                    StatementCase{"empty", ""},
-                    StatementCase{"line_breaks", "a\r\nb\nc\rd"},
-                    StatementCase{"format_text", "SELECT '%s%n%d' -- 100%"},
-                    StatementCase{"non_utf8", "SELECT '\xff\xfe\x80'"},
-                    StatementCase{"long_128k", std::string(128 * 1024, 'q')}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Statements, TextFileGrowTest,
+                         testing::Values(StatementCase{"ordinary", "DELETE FROM T WHERE Id=2"},
+                                         StatementCase{"empty", ""},
+                                         StatementCase{"line_breaks", "a\r\nb\nc\rd"},
+                                         StatementCase{"format_text", "SELECT '%s%n%d' -- 100%"},
+                                         StatementCase{"non_utf8", "SELECT '\xff\xfe\x80'"},
+                                         StatementCase{"long_128k", std::string(128 * 1024, 'q')}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TextFileAppendTest, NewFileGetsOrdinaryPermissions) {
   ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "x"), 0);
@@ -172,14 +173,14 @@ TEST_P(TextFileErrnoTest, FailureIsTheErrno) {
   EXPECT_EQ(left, std::vector<std::string>{"a folder"}) << "nothing else was created";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Errors, TextFileErrnoTest,
-    testing::Values(ErrnoCase{"missing_folder", "$/no such folder/q.txt", ENOENT},
-                    ErrnoCase{"empty_path", "", ENOENT},
-                    ErrnoCase{"path_is_a_folder", "$/a folder", EISDIR},
-                    ErrnoCase{"file_as_folder", "/dev/null/q.txt", ENOTDIR},
-                    ErrnoCase{"full_disk", "/dev/full", ENOSPC}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Errors, TextFileErrnoTest,
+                         testing::Values(ErrnoCase{"missing_folder", "$/no such folder/q.txt",
+                                                   ENOENT},
+                                         ErrnoCase{"empty_path", "", ENOENT},
+                                         ErrnoCase{"path_is_a_folder", "$/a folder", EISDIR},
+                                         ErrnoCase{"file_as_folder", "/dev/null/q.txt", ENOTDIR},
+                                         ErrnoCase{"full_disk", "/dev/full", ENOSPC}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Root ignores permission bits, so the read-only folder is tried by an unprivileged process.
 TEST_F(TextFileAppendTest, ReadOnlyFolderIsEaccesAndCreatesNothing) {
@@ -191,8 +192,8 @@ TEST_F(TextFileAppendTest, ReadOnlyFolderIsEaccesAndCreatesNothing) {
   std::filesystem::copy_file(HelperPath(), helper);  // the build tree may be closed to others
   std::vector<std::string> argv = {helper, "append", folder + "/q.txt", "SELECT 1"};
   if (::geteuid() == 0) {
-    argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                               "--clear-groups", "--"});
+    argv.insert(argv.begin(),
+                {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
   }
   auto result = RunProcess(argv);
   EXPECT_EQ(result.out, std::to_string(EACCES) + "\n");
@@ -278,7 +279,8 @@ TEST_P(TextFileFaultTest, FileIsLeftAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, TextFileFaultTest,
                          testing::Values(FaultCase{"disk_fills", "half_then_enospc", false, ENOSPC},
-                                         FaultCase{"write_takes_nothing", "nothing_written", false, EIO},
+                                         FaultCase{"write_takes_nothing", "nothing_written", false,
+                                                   EIO},
                                          FaultCase{"fsync_fails", "", true, EIO}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -435,7 +437,8 @@ TEST_F(TextFileAppendTest, ProcessKilledDuringAStormLeavesOnlyWholeRecords) {
   for (const auto& [tag, results] : reported) {
     for (const auto& [i, rc] : results) {
       EXPECT_EQ(rc, 0) << tag << " " << i;
-      EXPECT_TRUE(stored[tag].count(i)) << "append " << tag << " " << i << " returned 0 but is lost";
+      EXPECT_TRUE(stored[tag].count(i))
+          << "append " << tag << " " << i << " returned 0 but is lost";
     }
   }
 }
