@@ -1,17 +1,19 @@
 // Files of Env: descriptors opened close-on-exec, every failure returned as its errno value.
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 
 #include "relay/platform/posix_env.h"
 
@@ -49,21 +51,60 @@ int PosixEnv::OpenOrCreateFile(const std::string& path, int* fd, bool* created) 
 }
 
 int PosixEnv::LockFileExclusive(int fd, int timeout_ms) {
-  // flock cannot wait with a time-out, so poll it, starting fast: the holder is another DbRelay
-  // that keeps the lock only for one write and one fsync.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  auto pause = std::chrono::microseconds(200);
-  for (;;) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
-    int err = errno;
-    if (err == EINTR) continue;
-    if (err != EWOULDBLOCK) return err;
-    auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) return EWOULDBLOCK;
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-    pause = std::min(pause * 2, std::chrono::microseconds(20000));
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+  if (errno != EWOULDBLOCK && errno != EINTR) return Errno();
+  if (timeout_ms <= 0) return EWOULDBLOCK;
+
+  // flock has no time-out of its own. Polling it would let a steady stream of other appenders
+  // starve this one, so block in it, and let a timer aimed at this thread interrupt the wait
+  // every few milliseconds to look at the clock. The timer repeats, so a tick that comes before
+  // the wait has begun cannot leave it blocked for ever.
+  struct sigaction wake {}, old_action {};
+  wake.sa_handler = [](int) {};
+  sigemptyset(&wake.sa_mask);
+  wake.sa_flags = 0;  // no SA_RESTART: the tick must end the blocked flock with EINTR
+  if (::sigaction(SIGALRM, &wake, &old_action) != 0) return Errno();
+  sigset_t alarm_only, old_mask;
+  sigemptyset(&alarm_only);
+  sigaddset(&alarm_only, SIGALRM);
+  ::pthread_sigmask(SIG_UNBLOCK, &alarm_only, &old_mask);
+
+  sigevent event{};
+  event.sigev_notify = SIGEV_THREAD_ID;
+  event.sigev_signo = SIGALRM;
+  event._sigev_un._tid = static_cast<pid_t>(::syscall(SYS_gettid));
+  timer_t timer{};
+  int result = 0;
+  if (::timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) {
+    result = Errno();
+  } else {
+    itimerspec tick{};
+    tick.it_value.tv_nsec = 20 * 1000 * 1000;
+    tick.it_interval.tv_nsec = 20 * 1000 * 1000;
+    ::timer_settime(timer, 0, &tick, nullptr);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      if (::flock(fd, LOCK_EX) == 0) break;
+      if (errno != EINTR) {
+        result = Errno();
+        break;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        // One last try, so a lock freed at the deadline is not given up.
+        result = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : EWOULDBLOCK;
+        break;
+      }
+    }
+    ::timer_delete(timer);
   }
+  // A last tick may still be pending; take it here rather than leave it to the old disposition.
+  ::pthread_sigmask(SIG_BLOCK, &alarm_only, nullptr);
+  timespec no_wait{};
+  while (::sigtimedwait(&alarm_only, nullptr, &no_wait) == SIGALRM) {
+  }
+  ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  ::sigaction(SIGALRM, &old_action, nullptr);
+  return result;
 }
 
 int PosixEnv::IsFileAtPath(int fd, const std::string& path, bool* same) {
