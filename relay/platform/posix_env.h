@@ -13,6 +13,27 @@ class PosixEnv final : public Env {
   void SleepForMilliseconds(int ms) override;
   std::optional<std::string> GetVariable(const char* name) override;
   bool ShowNotice(const std::string& text) override;  // posix_notice.cpp
+
+  LocalTime GetLocalTime() override;  // posix_clock.cpp
+
+  // posix_process.cpp
+  int StartProcess(const std::vector<std::string>& argv, int* pid) override;
+  int WaitForProcess(int pid, int* exit_code) override;
+
+  // posix_files.cpp
+  int OpenOrCreateFile(const std::string& path, int* fd, bool* created) override;
+  int LockFileExclusive(int fd, int timeout_ms) override;
+  int IsFileAtPath(int fd, const std::string& path, bool* same) override;
+  int GetFileSize(int fd, uint64_t* size) override;
+  int WriteFile(int fd, std::string_view data, size_t* written) override;
+  int SyncFile(int fd) override;
+  int TruncateFile(int fd, uint64_t size) override;
+  int CloseFile(int fd) override;
+  int SyncFolder(const std::string& folder) override;
+  int CreateTempFileBeside(const std::string& path, std::string* temp_path) override;
+  int CopyFileContents(const std::string& from, const std::string& to) override;
+  int RenameFile(const std::string& from, const std::string& to) override;
+  int RemoveFile(const std::string& path) override;
 };
 
 }  // namespace dbrelay

@@ -1,0 +1,30 @@
+#pragma once
+// The local text file of undelivered statements: the last place a statement can go when no
+// database takes it. Each record is the statement bytes followed by "\r\n"; records are only ever
+// appended, whole, and an existing file is never truncated or rewritten.
+
+#include <string>
+
+namespace dbrelay {
+
+// How long an append waits for another DbRelay that is appending to the same file.
+inline constexpr int kTextFileLockWaitMilliseconds = 30000;
+
+// The file to append to, from SecLocalTextFile (configured_path) and the optional forced base
+// name (text_file_name). With SecLocalTextFileTimestamp off and no forced name the configured path
+// is used unchanged. Otherwise the name is <folder>/<base>.<extension>: base is the forced name as
+// given (it wins over the switch) or the local time as "YYYY-MM-DD-hh-mm-ss-mmmm", the folder is
+// the configured path before its last "/", the extension the text after its last "."; both
+// searches respect multibyte characters. A configured path without "/" gives a name without a
+// folder (relative, like the path itself), one whose file name has no "." a name without an
+// extension, and an empty configured path an empty name, which every append refuses.
+std::string BuildTextFileName(const std::string& configured_path,
+                              const std::string& text_file_name);
+
+// Appends statement + "\r\n" to path as one record, creating the file when it is missing. Waits up
+// to kTextFileLockWaitMilliseconds for other appenders (exclusive flock). Returns 0 only once the
+// record is durable (file and, for a new file, its folder fsynced); otherwise the errno of the
+// failed step, and the file holds no part of the record.
+int AppendStatementToTextFile(const std::string& path, const std::string& statement);
+
+}  // namespace dbrelay

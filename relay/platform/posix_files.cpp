@@ -1,0 +1,194 @@
+// Files of Env: descriptors opened close-on-exec, every failure returned as its errno value.
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+
+#include "relay/platform/posix_env.h"
+
+namespace dbrelay {
+
+namespace {
+
+int Errno() { return errno != 0 ? errno : EIO; }
+
+}  // namespace
+
+int PosixEnv::OpenOrCreateFile(const std::string& path, int* fd, bool* created) {
+  if (path.empty()) return ENOENT;
+  constexpr int kFlags = O_RDWR | O_APPEND | O_CLOEXEC;
+  // O_EXCL first, so created tells the truth even while other processes race to create the file;
+  // the loop covers a file removed between the two opens.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    int f = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+    if (f >= 0) {
+      *fd = f;
+      *created = true;
+      return 0;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EEXIST) return Errno();
+    f = ::open(path.c_str(), kFlags);
+    if (f >= 0) {
+      *fd = f;
+      *created = false;
+      return 0;
+    }
+    if (errno != ENOENT && errno != EINTR) return Errno();
+  }
+  return EAGAIN;
+}
+
+int PosixEnv::LockFileExclusive(int fd, int timeout_ms) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+  if (errno != EWOULDBLOCK && errno != EINTR) return Errno();
+  if (timeout_ms <= 0) return EWOULDBLOCK;
+
+  // flock has no time-out of its own. Polling it would let a steady stream of other appenders
+  // starve this one, so block in it, and let a timer aimed at this thread interrupt the wait
+  // every few milliseconds to look at the clock. The timer repeats, so a tick that comes before
+  // the wait has begun cannot leave it blocked for ever.
+  struct sigaction wake {}, old_action {};
+  wake.sa_handler = [](int) {};
+  sigemptyset(&wake.sa_mask);
+  wake.sa_flags = 0;  // no SA_RESTART: the tick must end the blocked flock with EINTR
+  if (::sigaction(SIGALRM, &wake, &old_action) != 0) return Errno();
+  sigset_t alarm_only, old_mask;
+  sigemptyset(&alarm_only);
+  sigaddset(&alarm_only, SIGALRM);
+  ::pthread_sigmask(SIG_UNBLOCK, &alarm_only, &old_mask);
+
+  sigevent event{};
+  event.sigev_notify = SIGEV_THREAD_ID;
+  event.sigev_signo = SIGALRM;
+  event._sigev_un._tid = static_cast<pid_t>(::syscall(SYS_gettid));
+  timer_t timer{};
+  int result = 0;
+  if (::timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) {
+    result = Errno();
+  } else {
+    itimerspec tick{};
+    tick.it_value.tv_nsec = 20 * 1000 * 1000;
+    tick.it_interval.tv_nsec = 20 * 1000 * 1000;
+    ::timer_settime(timer, 0, &tick, nullptr);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      if (::flock(fd, LOCK_EX) == 0) break;
+      if (errno != EINTR) {
+        result = Errno();
+        break;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        // One last try, so a lock freed at the deadline is not given up.
+        result = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : EWOULDBLOCK;
+        break;
+      }
+    }
+    ::timer_delete(timer);
+  }
+  // A last tick may still be pending; take it here rather than leave it to the old disposition.
+  ::pthread_sigmask(SIG_BLOCK, &alarm_only, nullptr);
+  timespec no_wait{};
+  while (::sigtimedwait(&alarm_only, nullptr, &no_wait) == SIGALRM) {
+  }
+  ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  ::sigaction(SIGALRM, &old_action, nullptr);
+  return result;
+}
+
+int PosixEnv::IsFileAtPath(int fd, const std::string& path, bool* same) {
+  struct stat open_file {
+  }, named{};
+  if (::fstat(fd, &open_file) != 0) return Errno();
+  if (::stat(path.c_str(), &named) != 0) {
+    if (errno == ENOENT) {
+      *same = false;
+      return 0;
+    }
+    return Errno();
+  }
+  *same = open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+  return 0;
+}
+
+int PosixEnv::GetFileSize(int fd, uint64_t* size) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return Errno();
+  *size = static_cast<uint64_t>(st.st_size);
+  return 0;
+}
+
+int PosixEnv::WriteFile(int fd, std::string_view data, size_t* written) {
+  for (;;) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n >= 0) {
+      *written = static_cast<size_t>(n);
+      return 0;
+    }
+    if (errno != EINTR) {
+      *written = 0;
+      return Errno();
+    }
+  }
+}
+
+int PosixEnv::SyncFile(int fd) { return ::fsync(fd) == 0 ? 0 : Errno(); }
+
+int PosixEnv::TruncateFile(int fd, uint64_t size) {
+  for (;;) {
+    if (::ftruncate(fd, static_cast<off_t>(size)) == 0) return 0;
+    if (errno != EINTR) return Errno();
+  }
+}
+
+int PosixEnv::CloseFile(int fd) {
+  // Linux releases the descriptor even when close reports EINTR: never close twice.
+  return ::close(fd) == 0 || errno == EINTR ? 0 : Errno();
+}
+
+int PosixEnv::SyncFolder(const std::string& folder) {
+  int f = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (f < 0) return Errno();
+  int rc = ::fsync(f) == 0 ? 0 : Errno();
+  ::close(f);
+  return rc;
+}
+
+int PosixEnv::CreateTempFileBeside(const std::string& path, std::string* temp_path) {
+  std::string name = path + ".tmp-XXXXXX";
+  int f = ::mkostemp(name.data(), O_CLOEXEC);
+  if (f < 0) return Errno();
+  ::close(f);
+  *temp_path = name;
+  return 0;
+}
+
+int PosixEnv::CopyFileContents(const std::string& from, const std::string& to) {
+  std::error_code error;
+  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
+  if (!error) return 0;
+  return error.category() == std::generic_category() || error.category() == std::system_category()
+             ? (error.value() != 0 ? error.value() : EIO)
+             : EIO;
+}
+
+int PosixEnv::RenameFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : Errno();
+}
+
+int PosixEnv::RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 ? 0 : Errno();
+}
+
+}  // namespace dbrelay

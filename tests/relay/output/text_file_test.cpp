@@ -1,0 +1,446 @@
+#include "relay/output/text_file.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/relay/output/output_test_env.h"
+#include "tests/support/relay_sandbox.h"
+
+namespace {
+
+using output_test::HelperPath;
+using testing_support::FileExists;
+using testing_support::ReadFileBytes;
+using testing_support::RunProcess;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+// --- The name rule ---
+
+struct NameCase {
+  const char* name;
+  std::string configured;
+  std::string forced;
+  bool stamped;
+  std::string expected;
+};
+
+void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
+
+class TextFileNameTest : public output_test::SettingsFixtureBase,
+                         public testing::TestWithParam<NameCase> {
+ protected:
+  void SetUp() override {
+    // 9.042 seconds past 14:07 on 5 March 2024.
+    env_.local_time = dbrelay::LocalTime{2024, 3, 5, 14, 7, 9, 42};
+  }
+};
+
+TEST_P(TextFileNameTest, Name) {
+  WriteSettings(GetParam().stamped ? "SecLocalTextFileTimestamp=1\r\n" : "");
+  EXPECT_EQ(dbrelay::BuildTextFileName(GetParam().configured, GetParam().forced),
+            GetParam().expected);
+}
+
+const std::string kStamp = "2024-03-05-14-07-09-0042";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, TextFileNameTest,
+    testing::Values(
+        NameCase{"plain_is_unchanged", "/out/queue.txt", "", false, "/out/queue.txt"},
+        NameCase{"stamp", "/out/queue.txt", "", true, "/out/" + kStamp + ".txt"},
+        NameCase{"forced", "/out/queue.txt", "batch7", false, "/out/batch7.txt"},
+        NameCase{"forced_wins_over_stamp", "/out/queue.txt", "batch7", true, "/out/batch7.txt"},
+        NameCase{"forced_keeps_own_extension", "/out/queue.txt", "batch7.sql", false,
+                 "/out/batch7.sql.txt"},
+        NameCase{"forced_not_trimmed", "/out/queue.txt", " b 7 ", false, "/out/ b 7 .txt"},
+        NameCase{"forced_with_quotes", "/out/queue.txt", "it's \"7\"", false,
+                 "/out/it's \"7\".txt"},
+        NameCase{"last_dot_of_whole_value", "/my.dir/q.txt", "", true,
+                 "/my.dir/" + kStamp + ".txt"},
+        NameCase{"last_dot_forced", "/my.dir/q.txt", "batch7", false, "/my.dir/batch7.txt"},
+        NameCase{"dot_only_in_folder", "/my.dir/q", "batch7", false, "/my.dir/batch7"},
+        NameCase{"no_extension", "/out/queue", "", true, "/out/" + kStamp},
+        NameCase{"empty_extension", "/out/queue.", "batch7", false, "/out/batch7."},
+        NameCase{"trailing_slash", "/out/", "", true, "/out/" + kStamp},
+        NameCase{"root_folder", "/q.txt", "batch7", false, "/batch7.txt"},
+        NameCase{"no_folder", "queue.txt", "batch7", false, "batch7.txt"},
+        NameCase{"no_folder_stamp", "queue.txt", "", true, kStamp + ".txt"},
+        NameCase{"neither_folder_nor_extension", "queue", "batch7", true, "batch7"},
+        NameCase{"empty_path_plain", "", "", false, ""},
+        NameCase{"empty_path_stamp", "", "", true, ""},
+        NameCase{"empty_path_forced", "", "batch7", false, ""},
+        NameCase{"non_utf8_bytes", "/out/\xff\xfe.\xe9t", "\xc3(", false, "/out/\xc3(.\xe9t"},
+        NameCase{"utf8_folder", "/d\xc3\xa9p\xc3\xb4t/q.txt", "b", false,
+                 "/d\xc3\xa9p\xc3\xb4t/b.txt"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TextFileNameTest, StampUsesTheLocalClock) {
+  env_.local_time.reset();
+  WriteSettings("SecLocalTextFileTimestamp=-3\r\n");
+  std::string name = dbrelay::BuildTextFileName("/out/q.txt", "");
+  ASSERT_EQ(name.size(), std::string("/out/2024-03-05-14-07-09-0042.txt").size()) << name;
+  // Four digits of milliseconds, the first always 0.
+  EXPECT_EQ(name.substr(5 + 19, 2), "-0") << name;
+}
+
+// --- The append ---
+
+class TextFileAppendTest : public testing::Test {
+ protected:
+  TempDir dir_;
+  std::string file_ = dir_.File("queue.txt");
+};
+
+TEST_F(TextFileAppendTest, CreatesTheFileWithOneRecord) {
+  ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "UPDATE Docs SET Signed=1 WHERE Id=7"), 0);
+  EXPECT_EQ(ReadFileBytes(file_), "UPDATE Docs SET Signed=1 WHERE Id=7\r\n");
+}
+
+struct StatementCase {
+  const char* name;
+  std::string statement;
+};
+
+void PrintTo(const StatementCase& c, std::ostream* os) { *os << c.name; }
+
+class TextFileGrowTest : public TextFileAppendTest,
+                         public testing::WithParamInterface<StatementCase> {};
+
+TEST_P(TextFileGrowTest, GrowsByExactlyOneRecord) {
+  const std::string old = "INSERT INTO T VALUES (1)\r\nmulti\nline\r\n";
+  WriteFileBytes(file_, old);
+  ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, GetParam().statement), 0);
+  EXPECT_EQ(ReadFileBytes(file_), old + GetParam().statement + "\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Statements, TextFileGrowTest,
+                         testing::Values(StatementCase{"ordinary", "DELETE FROM T WHERE Id=2"},
+                                         StatementCase{"empty", ""},
+                                         StatementCase{"line_breaks", "a\r\nb\nc\rd"},
+                                         StatementCase{"format_text", "SELECT '%s%n%d' -- 100%"},
+                                         StatementCase{"non_utf8", "SELECT '\xff\xfe\x80'"},
+                                         StatementCase{"long_128k", std::string(128 * 1024, 'q')}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TextFileAppendTest, NewFileGetsOrdinaryPermissions) {
+  ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "x"), 0);
+  struct stat st {};
+  ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+}
+
+struct ErrnoCase {
+  const char* name;
+  std::string path;  // "$" stands for the test's folder
+  int expected;
+};
+
+void PrintTo(const ErrnoCase& c, std::ostream* os) { *os << c.name; }
+
+class TextFileErrnoTest : public TextFileAppendTest,
+                          public testing::WithParamInterface<ErrnoCase> {};
+
+TEST_P(TextFileErrnoTest, FailureIsTheErrno) {
+  std::string path = GetParam().path;
+  if (path.rfind("$", 0) == 0) path = dir_.path() + path.substr(1);
+  std::filesystem::create_directory(dir_.File("a folder"));
+  EXPECT_EQ(dbrelay::AppendStatementToTextFile(path, "SELECT 1"), GetParam().expected);
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(dir_.path())) {
+    left.push_back(e.path().filename().string());
+  }
+  EXPECT_EQ(left, std::vector<std::string>{"a folder"}) << "nothing else was created";
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, TextFileErrnoTest,
+                         testing::Values(ErrnoCase{"missing_folder", "$/no such folder/q.txt",
+                                                   ENOENT},
+                                         ErrnoCase{"empty_path", "", ENOENT},
+                                         ErrnoCase{"path_is_a_folder", "$/a folder", EISDIR},
+                                         ErrnoCase{"file_as_folder", "/dev/null/q.txt", ENOTDIR},
+                                         ErrnoCase{"full_disk", "/dev/full", ENOSPC}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Root ignores permission bits, so the read-only folder is tried by an unprivileged process.
+TEST_F(TextFileAppendTest, ReadOnlyFolderIsEaccesAndCreatesNothing) {
+  std::filesystem::permissions(dir_.path(), std::filesystem::perms(0755));
+  std::string folder = dir_.File("read only");
+  std::filesystem::create_directory(folder);
+  std::filesystem::permissions(folder, std::filesystem::perms(0555));
+  std::string helper = dir_.File("helper");
+  std::filesystem::copy_file(HelperPath(), helper);  // the build tree may be closed to others
+  std::vector<std::string> argv = {helper, "append", folder + "/q.txt", "SELECT 1"};
+  if (::geteuid() == 0) {
+    argv.insert(argv.begin(),
+                {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+  }
+  auto result = RunProcess(argv);
+  EXPECT_EQ(result.out, std::to_string(EACCES) + "\n");
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+// --- Failures after the open: the file keeps only whole records and the result is never 0 ---
+
+// Makes one step of the append fail, the way a full disk or a failing device would.
+class FailingFilesEnv : public dbrelay::EnvWrapper {
+ public:
+  FailingFilesEnv() : EnvWrapper(dbrelay::Env::Default()) {}
+
+  int WriteFile(int fd, std::string_view data, size_t* written) override {
+    ++writes;
+    if (write_mode == "half_then_enospc") {
+      // The disk takes half the record and then has no room left.
+      if (writes == 1) return EnvWrapper::WriteFile(fd, data.substr(0, data.size() / 2), written);
+      *written = 0;
+      return ENOSPC;
+    }
+    if (write_mode == "nothing_written") {
+      *written = 0;
+      return 0;
+    }
+    return EnvWrapper::WriteFile(fd, data, written);
+  }
+  int SyncFile(int fd) override {
+    if (fail_file_sync && !file_sync_failed) {
+      file_sync_failed = true;
+      return EIO;
+    }
+    return EnvWrapper::SyncFile(fd);
+  }
+  int SyncFolder(const std::string& folder) override {
+    ++folder_syncs;
+    return fail_folder_sync ? EIO : EnvWrapper::SyncFolder(folder);
+  }
+  int LockFileExclusive(int fd, int timeout_ms) override {
+    lock_waits.push_back(timeout_ms);
+    return EnvWrapper::LockFileExclusive(fd, lock_wait_ms.value_or(timeout_ms));
+  }
+
+  std::string write_mode;
+  bool fail_file_sync = false;
+  bool file_sync_failed = false;
+  bool fail_folder_sync = false;
+  int writes = 0;
+  int folder_syncs = 0;
+  std::vector<int> lock_waits;
+  std::optional<int> lock_wait_ms;
+};
+
+struct FaultCase {
+  const char* name;
+  std::string write_mode;
+  bool fail_file_sync;
+  int expected;
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
+class TextFileFaultTest : public TextFileAppendTest, public testing::WithParamInterface<FaultCase> {
+ protected:
+  FailingFilesEnv env_;
+  dbrelay::ScopedEnvOverride use_{&env_};
+};
+
+TEST_P(TextFileFaultTest, FileIsLeftAsItWas) {
+  const std::string old = "first\r\nsecond\r\n";
+  WriteFileBytes(file_, old);
+  env_.write_mode = GetParam().write_mode;
+  env_.fail_file_sync = GetParam().fail_file_sync;
+  EXPECT_EQ(dbrelay::AppendStatementToTextFile(file_, "third " + std::string(5000, 'z')),
+            GetParam().expected);
+  EXPECT_EQ(ReadFileBytes(file_), old);
+  // The file still takes whole records afterwards.
+  env_.write_mode.clear();
+  env_.fail_file_sync = false;
+  ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "fourth"), 0);
+  EXPECT_EQ(ReadFileBytes(file_), old + "fourth\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, TextFileFaultTest,
+                         testing::Values(FaultCase{"disk_fills", "half_then_enospc", false, ENOSPC},
+                                         FaultCase{"write_takes_nothing", "nothing_written", false,
+                                                   EIO},
+                                         FaultCase{"fsync_fails", "", true, EIO}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TextFileAppendTest, WholeRecordIsOneWriteAndFolderIsSyncedOnlyForANewFile) {
+  FailingFilesEnv env;
+  dbrelay::ScopedEnvOverride use(&env);
+  ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, std::string(128 * 1024, 'w')), 0);
+  EXPECT_EQ(env.writes, 1);
+  EXPECT_EQ(env.folder_syncs, 1);
+  ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "again"), 0);
+  EXPECT_EQ(env.folder_syncs, 1);
+  EXPECT_EQ(env.lock_waits, (std::vector<int>{30000, 30000}));
+}
+
+TEST_F(TextFileAppendTest, FailedFolderSyncOfANewFileIsReportedAndLeavesNoRecord) {
+  FailingFilesEnv env;
+  env.fail_folder_sync = true;
+  dbrelay::ScopedEnvOverride use(&env);
+  EXPECT_EQ(dbrelay::AppendStatementToTextFile(file_, "SELECT 1"), EIO);
+  EXPECT_EQ(ReadFileBytes(file_), "");
+}
+
+// --- Other appenders ---
+
+// Holds the exclusive lock of a file as another DbRelay would.
+class LockHolder {
+ public:
+  explicit LockHolder(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CREAT, 0666)) {
+    EXPECT_EQ(::flock(fd_, LOCK_EX), 0);
+  }
+  ~LockHolder() { Release(); }
+  void Release() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+TEST_F(TextFileAppendTest, WaitsForAnotherAppenderInsteadOfFailing) {
+  WriteFileBytes(file_, "held\r\n");
+  LockHolder holder(file_);
+  std::atomic<int> result{-100};
+  std::thread append([&] { result = dbrelay::AppendStatementToTextFile(file_, "waited"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(result.load(), -100) << "returned while the lock was held";
+  holder.Release();
+  append.join();
+  EXPECT_EQ(result.load(), 0);
+  EXPECT_EQ(ReadFileBytes(file_), "held\r\nwaited\r\n");
+}
+
+TEST_F(TextFileAppendTest, GivesUpWithTheLockErrorWhenTheWaitRunsOut) {
+  WriteFileBytes(file_, "held\r\n");
+  LockHolder holder(file_);
+  FailingFilesEnv env;
+  env.lock_wait_ms = 200;  // stands for the 30 seconds
+  dbrelay::ScopedEnvOverride use(&env);
+  EXPECT_EQ(dbrelay::AppendStatementToTextFile(file_, "late"), EWOULDBLOCK);
+  EXPECT_EQ(ReadFileBytes(file_), "held\r\n");
+}
+
+TEST_F(TextFileAppendTest, FileRenamedWhileWaitingIsNotWrittenTo) {
+  WriteFileBytes(file_, "rotated\r\n");
+  LockHolder holder(file_);
+  std::atomic<int> result{-100};
+  std::thread append([&] { result = dbrelay::AppendStatementToTextFile(file_, "new"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::filesystem::rename(file_, dir_.File("queue.old"));
+  holder.Release();
+  append.join();
+  EXPECT_EQ(result.load(), 0);
+  EXPECT_EQ(ReadFileBytes(dir_.File("queue.old")), "rotated\r\n");
+  EXPECT_EQ(ReadFileBytes(file_), "new\r\n");
+}
+
+TEST_F(TextFileAppendTest, ThirtyTwoProcessesAtOnceLeaveThirtyTwoWholeRecords) {
+  constexpr int kProcesses = 32;
+  std::vector<std::string> outs(kProcesses);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kProcesses; ++i) {
+    threads.emplace_back([&, i] {
+      // Long records, so that interleaved writes would show.
+      outs[i] = RunProcess({HelperPath(), "append", file_,
+                            "INSERT " + std::to_string(i) + " " + std::string(20000, 'a' + i % 26)})
+                    .out;
+    });
+  }
+  for (auto& t : threads) t.join();
+  std::set<std::string> expected;
+  for (int i = 0; i < kProcesses; ++i) {
+    EXPECT_EQ(outs[i], "0\n") << "process " << i;
+    expected.insert("INSERT " + std::to_string(i) + " " + std::string(20000, 'a' + i % 26));
+  }
+  std::string content = ReadFileBytes(file_);
+  std::multiset<std::string> records;
+  for (size_t start = 0; start < content.size();) {
+    size_t end = content.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos) << "torn tail";
+    records.insert(content.substr(start, end - start));
+    start = end + 2;
+  }
+  EXPECT_EQ(records, std::multiset<std::string>(expected.begin(), expected.end()));
+}
+
+// Parses "<i> <result>" lines; a line cut off by the kill is ignored.
+std::map<long, int> ReportedResults(const std::string& out) {
+  std::map<long, int> results;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (lines.eof()) break;  // no line end: cut off
+    std::istringstream fields(line);
+    long i;
+    int rc;
+    if (fields >> i >> rc) results[i] = rc;
+  }
+  return results;
+}
+
+TEST_F(TextFileAppendTest, ProcessKilledDuringAStormLeavesOnlyWholeRecords) {
+  // Two steady appenders and one that is killed in the middle of its appends.
+  auto victim = output_test::StartPiped({HelperPath(), "storm", file_, "victim", "100000"});
+  auto steady_a = output_test::StartPiped({HelperPath(), "storm", file_, "a", "150"});
+  auto steady_b = output_test::StartPiped({HelperPath(), "storm", file_, "b", "150"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  ::kill(victim.pid, SIGKILL);
+  std::map<std::string, std::map<long, int>> reported = {
+      {"victim", ReportedResults(output_test::FinishPiped(&victim))},
+      {"a", ReportedResults(output_test::FinishPiped(&steady_a))},
+      {"b", ReportedResults(output_test::FinishPiped(&steady_b))}};
+  EXPECT_EQ(reported["a"].size(), 150u);
+  EXPECT_EQ(reported["b"].size(), 150u);
+  EXPECT_GT(reported["victim"].size(), 0u) << "killed before its first append";
+
+  std::string content = ReadFileBytes(file_);
+  std::map<std::string, std::set<long>> stored;
+  for (size_t start = 0; start < content.size();) {
+    size_t end = content.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos) << "torn tail at " << start;
+    std::string record = content.substr(start, end - start);
+    start = end + 2;
+    // <tag>-<i>-<padding of i*37%3000 x>
+    size_t dash1 = record.find('-');
+    size_t dash2 = record.find('-', dash1 + 1);
+    ASSERT_NE(dash2, std::string::npos) << record.substr(0, 40);
+    std::string tag = record.substr(0, dash1);
+    long i = std::stol(record.substr(dash1 + 1, dash2 - dash1 - 1));
+    EXPECT_EQ(record.substr(dash2 + 1), std::string(static_cast<size_t>(i * 37 % 3000), 'x'))
+        << "record " << tag << " " << i << " is not whole";
+    EXPECT_TRUE(stored[tag].insert(i).second) << "record " << tag << " " << i << " twice";
+  }
+  for (const auto& [tag, results] : reported) {
+    for (const auto& [i, rc] : results) {
+      EXPECT_EQ(rc, 0) << tag << " " << i;
+      EXPECT_TRUE(stored[tag].count(i))
+          << "append " << tag << " " << i << " returned 0 but is lost";
+    }
+  }
+}
+
+}  // namespace
