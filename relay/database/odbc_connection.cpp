@@ -61,6 +61,8 @@ Diagnostics ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle) {
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
     if (record == 1) diagnostics.first_state = reinterpret_cast<const char*>(state);
     size_t n = std::min(static_cast<size_t>(length > 0 ? length : 0), message.size() - 1);
+    // Some drivers end a message with a line break; the records are joined by exactly one.
+    while (n > 0 && (message[n - 1] == '\n' || message[n - 1] == '\r')) --n;
     if (!diagnostics.text.empty()) diagnostics.text += "\n";
     diagnostics.text.append(reinterpret_cast<const char*>(message.data()), n);
     if (record == SHRT_MAX) break;

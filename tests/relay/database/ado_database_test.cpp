@@ -311,6 +311,7 @@ TEST_F(DatabaseTest, RefusedSqlServerPrimary) {
   EXPECT_EQ(lines[4], "\tSource = SQLOLEDB");
   EXPECT_EQ(lines[5].rfind("\tDescription = ", 0), 0u);
   EXPECT_NE(db.GetLastErrorText().find("refused"), std::string::npos) << db.GetLastErrorText();
+  EXPECT_EQ(db.GetLastErrorText().find("\n\n"), std::string::npos) << db.GetLastErrorText();
 }
 
 TEST_F(DatabaseTest, RefusedFreeTdsPrimary) {
