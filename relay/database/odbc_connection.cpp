@@ -170,6 +170,15 @@ class OdbcConnection : public Connection {
       count = 0;  // an UPDATE or DELETE that matched no row
     } else if (SQL_SUCCEEDED(rc)) {
       if (!SQL_SUCCEEDED(SQLRowCount(stmt, &count))) count = -1;
+      // A batch whose later statement fails must not pass as a success.
+      do {
+        rc = SQLMoreResults(stmt);
+      } while (SQL_SUCCEEDED(rc));
+      if (rc != SQL_NO_DATA) {
+        Diagnostics diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, stmt);
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        Raise(diagnostics, driver_name_);
+      }
     } else {
       Diagnostics diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, stmt);
       SQLFreeHandle(SQL_HANDLE_STMT, stmt);

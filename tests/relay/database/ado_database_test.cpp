@@ -246,6 +246,18 @@ TEST_F(PostgresTest, ServerTextWithQuotesAndLineBreaksIsKeptAndTheLastErrorStays
   EXPECT_EQ(db.GetLastErrorText(), text);
 }
 
+TEST_F(PostgresTest, BatchWithAFailingStatementFailsAsAWhole) {
+  CADODatabase db;
+  db.SetConnectionString(PostgresServer::Get().OdbcConnectionString());
+  ASSERT_NE(db.Open(), 0);
+  EXPECT_EQ(db.Execute("INSERT INTO docs VALUES (1, 'a'); INSERT INTO docs VALUES (1/0, 'b')"), 0);
+  EXPECT_EQ(db.GetRecordsAffected(), 0);
+  EXPECT_NE(db.GetLastErrorText().find("\tCode = 80040e57\n"), std::string::npos)
+      << db.GetLastErrorText();
+  EXPECT_EQ(db.Execute("INSERT INTO docs VALUES (1, 'a'); INSERT INTO docs VALUES (2, 'b')"), 1);
+  EXPECT_EQ(PostgresServer::Get().Query("SELECT count(*) FROM docs"), "2\n");
+}
+
 TEST_F(PostgresTest, HundredKilobyteStatements) {
   CADODatabase db;
   db.SetConnectionString(PostgresServer::Get().OdbcConnectionString());
