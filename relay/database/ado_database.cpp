@@ -1,0 +1,67 @@
+#include "relay/database/ado_database.h"
+
+#include <utility>
+
+#include "relay/database/connection_string.h"
+#include "relay/database/error_text.h"
+
+namespace dbrelay {
+
+CADODatabase::CADODatabase() : CADODatabase(CreateConnection()) {}
+
+CADODatabase::CADODatabase(std::unique_ptr<Connection> connection)
+    : connection_(std::move(connection)) {}
+
+CADODatabase::~CADODatabase() {
+  try {
+    Close();
+  } catch (...) {
+    // The object goes away either way; a connection that cannot be closed is released below.
+  }
+  connection_.reset();
+  connection_string_.clear();
+  last_error_text_.clear();
+}
+
+void CADODatabase::SetConnectionString(const std::string& connection_string) {
+  connection_string_ = connection_string;
+}
+
+int CADODatabase::Open() {
+  if (connection_ && connection_->State() != kStateClosed) Close();
+  try {
+    if (!connection_) throw _com_error(kErrorInvalidPointer);
+    connection_->Open(connection_string_, "", "", 0);
+    return 1;
+  } catch (const _com_error& error) {
+    RecordComError(error);
+    return 0;
+  }
+}
+
+int CADODatabase::Execute(const std::string& statement) {
+  records_affected_ = 0;
+  try {
+    if (!connection_) throw _com_error(kErrorInvalidPointer);
+    connection_->SetCursorLocation(kUseClient);
+    int32_t count = 0;
+    connection_->Execute(statement, &count, kExecuteNoRecords);
+    records_affected_ = count;
+    return 1;
+  } catch (const _com_error& error) {
+    RecordComError(error);
+    return 0;
+  }
+}
+
+void CADODatabase::Close() {
+  if (connection_ && connection_->State() != kStateClosed) connection_->Close();
+}
+
+void CADODatabase::RecordComError(const _com_error& error) {
+  last_error_text_ =
+      "Connection String = " + MaskConnectionPassword(connection_string_) + "\n" +
+      FormatErrorBlock(error);
+}
+
+}  // namespace dbrelay

@@ -1,0 +1,55 @@
+#pragma once
+// The one database class of DbRelay. It turns the connection object's errors into plain results:
+// Open and Execute return 0 on failure and leave a last error text that begins
+// "Connection String = ". It never reports anything itself.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "relay/database/com_error.h"
+#include "relay/database/connection.h"
+
+namespace dbrelay {
+
+class CADODatabase {
+ public:
+  // Takes CreateConnection(); when that gives nothing, Open and Execute fail with 80004003.
+  CADODatabase();
+  explicit CADODatabase(std::unique_ptr<Connection> connection);
+  // Closes the connection; a failure to close is swallowed, never ends the program.
+  virtual ~CADODatabase();
+
+  CADODatabase(const CADODatabase&) = delete;
+  CADODatabase& operator=(const CADODatabase&) = delete;
+
+  void SetConnectionString(const std::string& connection_string);
+
+  // Closes an open connection first (a failure there throws _com_error), then opens on the
+  // stored connection string. Non-zero when open, 0 when it failed.
+  int Open();
+
+  // Runs statement once without returning records. 1 on success, 0 on failure (records
+  // affected then stays 0).
+  int Execute(const std::string& statement);
+
+  int32_t GetRecordsAffected() const { return records_affected_; }
+
+  // The text of the last failure; empty until the first one, never cleared by a success.
+  std::string GetLastErrorText() const { return last_error_text_; }
+
+  // Closes the connection when it is open; throws _com_error when reading the state or closing
+  // fails.
+  void Close();
+
+ private:
+  // "Connection String = ", the stored string with its password masked, "\n", the error block.
+  void RecordComError(const _com_error& error);
+
+  std::unique_ptr<Connection> connection_;
+  std::string connection_string_;
+  std::string last_error_text_;
+  int32_t records_affected_ = 0;
+};
+
+}  // namespace dbrelay

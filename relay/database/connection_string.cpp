@@ -1,0 +1,183 @@
+#include "relay/database/connection_string.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace dbrelay {
+
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string Trim(const std::string& text, size_t begin, size_t end) {
+  while (begin < end && IsSpace(text[begin])) ++begin;
+  while (end > begin && IsSpace(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+// Scans a value from pos (at its first non-blank character) to the ";" that ends the attribute.
+// Returns the position of that ";" or text.size(), and the value with quoting undone.
+size_t ScanValue(const std::string& text, size_t pos, std::string* value) {
+  const size_t n = text.size();
+  value->clear();
+  if (pos < n && (text[pos] == '{' || text[pos] == '"' || text[pos] == '\'')) {
+    const char close = text[pos] == '{' ? '}' : text[pos];
+    size_t i = pos + 1;
+    bool closed = false;
+    while (i < n) {
+      if (text[i] == close) {
+        if (i + 1 < n && text[i + 1] == close) {
+          value->push_back(close);
+          i += 2;
+          continue;
+        }
+        closed = true;
+        ++i;
+        break;
+      }
+      value->push_back(text[i++]);
+    }
+    if (!closed) return n;
+    // Anything between the closing mark and the ";" belongs to this attribute too.
+    size_t semi = text.find(';', i);
+    if (semi == std::string::npos) semi = n;
+    std::string tail = Trim(text, i, semi);
+    *value += tail;
+    return semi;
+  }
+  size_t semi = text.find(';', pos);
+  if (semi == std::string::npos) semi = n;
+  *value = Trim(text, pos, semi);
+  return semi;
+}
+
+// Quotes a value for an ODBC string when it needs it.
+std::string OdbcValue(const std::string& value) {
+  bool needs_braces = !value.empty() && (IsSpace(value.front()) || IsSpace(value.back()));
+  for (char c : value) {
+    if (c == ';' || c == '{' || c == '}' || c == '=') needs_braces = true;
+  }
+  if (!needs_braces) return value;
+  std::string out = "{";
+  for (char c : value) {
+    out.push_back(c);
+    if (c == '}') out.push_back('}');
+  }
+  out.push_back('}');
+  return out;
+}
+
+bool IsSqlServerProvider(const std::string& provider) {
+  const std::string p = Lower(provider);
+  return p == "sqloledb" || StartsWith(p, "sqloledb.") || StartsWith(p, "sqlncli") ||
+         StartsWith(p, "msoledbsql");
+}
+
+std::string OdbcKeyword(const std::string& key) {
+  const std::string k = Lower(key);
+  if (k == "data source") return "Server";
+  if (k == "initial catalog") return "Database";
+  if (k == "user id") return "Uid";
+  if (k == "password") return "Pwd";
+  return key;
+}
+
+}  // namespace
+
+std::vector<ConnectionAttribute> SplitConnectionString(const std::string& text) {
+  std::vector<ConnectionAttribute> attributes;
+  const size_t n = text.size();
+  size_t pos = 0;
+  while (pos < n) {
+    ConnectionAttribute attribute;
+    attribute.begin = pos;
+    size_t semi = text.find(';', pos);
+    size_t eq = text.find('=', pos);
+    if (eq == std::string::npos || (semi != std::string::npos && semi < eq)) {
+      // No "=" in this attribute: it is a bare word (or empty).
+      size_t end = semi == std::string::npos ? n : semi;
+      attribute.key = Trim(text, pos, end);
+      attribute.end = end;
+      attribute.value_begin = attribute.value_end = end;
+    } else {
+      attribute.has_equals = true;
+      attribute.key = Trim(text, pos, eq);
+      size_t value_pos = eq + 1;
+      while (value_pos < n && text[value_pos] != ';' && IsSpace(text[value_pos])) ++value_pos;
+      size_t end = ScanValue(text, value_pos, &attribute.value);
+      attribute.end = end;
+      attribute.value_begin = value_pos;
+      size_t value_end = end;
+      while (value_end > value_pos && IsSpace(text[value_end - 1])) --value_end;
+      attribute.value_end = value_end;
+    }
+    if (attribute.has_equals || !attribute.key.empty()) attributes.push_back(attribute);
+    pos = attribute.end + 1;
+  }
+  return attributes;
+}
+
+std::optional<std::string> TranslateConnectionString(
+    const std::string& text, const std::function<bool(const std::string&)>& driver_registered) {
+  const std::vector<ConnectionAttribute> attributes = SplitConnectionString(text);
+  const ConnectionAttribute* provider = nullptr;
+  for (const ConnectionAttribute& a : attributes) {
+    if (a.has_equals && Lower(a.key) == "provider") {
+      provider = &a;
+      break;
+    }
+  }
+  if (provider == nullptr) return text;
+
+  if (StartsWith(Lower(provider->value), "msdasql")) {
+    size_t cut_end = provider->end < text.size() ? provider->end + 1 : provider->end;
+    return text.substr(0, provider->begin) + text.substr(cut_end);
+  }
+  if (!IsSqlServerProvider(provider->value)) return std::nullopt;
+
+  const bool registered = driver_registered && driver_registered("SQLOLEDB");
+  std::string out = registered ? "Driver={SQLOLEDB};" : "Driver={FreeTDS};";
+  for (const ConnectionAttribute& a : attributes) {
+    if (&a == provider) continue;
+    if (!a.has_equals) {
+      out += a.key + ";";
+      continue;
+    }
+    const std::string keyword = OdbcKeyword(a.key);
+    if (Lower(keyword) == "server") {
+      size_t comma = a.value.rfind(',');
+      if (comma != std::string::npos) {
+        out += "Server=" + OdbcValue(Trim(a.value, 0, comma)) + ";";
+        out += "Port=" + OdbcValue(Trim(a.value, comma + 1, a.value.size())) + ";";
+        continue;
+      }
+    }
+    out += keyword + "=" + OdbcValue(a.value) + ";";
+  }
+  return out;
+}
+
+std::string MaskConnectionPassword(const std::string& connection_string) {
+  std::string out = connection_string;
+  const std::vector<ConnectionAttribute> attributes = SplitConnectionString(connection_string);
+  // From the back, so that earlier offsets stay valid.
+  for (auto it = attributes.rbegin(); it != attributes.rend(); ++it) {
+    if (!it->has_equals || it->value_end <= it->value_begin) continue;
+    const std::string key = Lower(it->key);
+    if (key != "pwd" && key != "password") continue;
+    out.replace(it->value_begin, it->value_end - it->value_begin, "****");
+  }
+  return out;
+}
+
+}  // namespace dbrelay

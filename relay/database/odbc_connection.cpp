@@ -1,0 +1,267 @@
+// The connection object on unixODBC: the only file that includes the ODBC headers.
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "relay/database/connection.h"
+#include "relay/database/connection_string.h"
+
+namespace dbrelay {
+
+namespace {
+
+constexpr const char* kAdoSource = "ADODB.Connection";
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// The HRESULT-style code for the SQLSTATE of the first diagnostic record.
+uint32_t CodeForSqlState(const std::string& state) {
+  if (state == "42S02" || state == "42P01") return 0x80040E37;
+  if (state == "HYT00" || state == "57014") return 0x80040E31;
+  const std::string cls = state.substr(0, 2);
+  if (cls == "42") return 0x80040E14;
+  if (cls == "23") return 0x80040E2F;
+  if (cls == "28") return 0x80040E4D;
+  if (cls == "22") return 0x80040E57;
+  return kErrorUnspecified;
+}
+
+struct Diagnostics {
+  std::string first_state;
+  std::string text;  // every record's message, in order, one per line
+};
+
+Diagnostics ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle) {
+  Diagnostics diagnostics;
+  if (handle == SQL_NULL_HANDLE) return diagnostics;
+  for (SQLSMALLINT record = 1;; ++record) {
+    SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {0};
+    SQLINTEGER native = 0;
+    std::vector<SQLCHAR> message(1024);
+    SQLSMALLINT length = 0;
+    SQLRETURN rc = SQLGetDiagRec(handle_type, handle, record, state, &native, message.data(),
+                                 static_cast<SQLSMALLINT>(message.size()), &length);
+    if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
+      message.resize(static_cast<size_t>(length) + 1);
+      rc = SQLGetDiagRec(handle_type, handle, record, state, &native, message.data(),
+                         static_cast<SQLSMALLINT>(message.size()), &length);
+    }
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
+    if (record == 1) diagnostics.first_state = reinterpret_cast<const char*>(state);
+    size_t n = std::min(static_cast<size_t>(length > 0 ? length : 0), message.size() - 1);
+    // Some drivers end a message with a line break; the records are joined by exactly one.
+    while (n > 0 && (message[n - 1] == '\n' || message[n - 1] == '\r')) --n;
+    if (!diagnostics.text.empty()) diagnostics.text += "\n";
+    diagnostics.text.append(reinterpret_cast<const char*>(message.data()), n);
+    if (record == SHRT_MAX) break;
+  }
+  return diagnostics;
+}
+
+class OdbcConnection : public Connection {
+ public:
+  explicit OdbcConnection(SQLHENV env) : env_(env) {}
+
+  ~OdbcConnection() override {
+    if (dbc_ != SQL_NULL_HDBC) {
+      if (open_) {
+        SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+        SQLDisconnect(dbc_);
+      }
+      SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    }
+    SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  }
+
+  int32_t State() override { return open_ ? kStateOpen : kStateClosed; }
+
+  void Open(const std::string& connection_string, const std::string& user,
+            const std::string& password, int32_t options) override {
+    if (open_) {
+      throw _com_error(kErrorObjectOpen, kAdoSource,
+                       "Operation is not allowed when the object is open.");
+    }
+    if (options != 0 && options != -1) {
+      throw _com_error(kErrorInvalidArgument, kAdoSource, kArgumentsText);
+    }
+    std::optional<std::string> odbc = TranslateConnectionString(
+        connection_string, [this](const std::string& name) { return DriverRegistered(name); });
+    if (!odbc) {
+      throw _com_error(kErrorProviderNotFound, kAdoSource,
+                       "Provider cannot be found. It may not be properly installed.");
+    }
+    if (!user.empty()) *odbc += ";Uid={" + user + "}";
+    if (!password.empty()) *odbc += ";Pwd={" + password + "}";
+
+    if (dbc_ == SQL_NULL_HDBC) {
+      if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_))) {
+        dbc_ = SQL_NULL_HDBC;
+        RaiseFrom(SQL_HANDLE_ENV, env_, DriverFromString(*odbc));
+      }
+    }
+    SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutSeconds)), 0);
+    // SQL_NTS: the length field is 16 bits wide and an enormous string must not wrap it.
+    SQLRETURN rc = SQLDriverConnect(dbc_, nullptr,
+                                    reinterpret_cast<SQLCHAR*>(const_cast<char*>(odbc->c_str())),
+                                    SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(rc)) {
+      std::string source = DriverFromString(*odbc);
+      Diagnostics diagnostics = ReadDiagnostics(SQL_HANDLE_DBC, dbc_);
+      // A failed connect can leave the handle unusable for the next attempt: start afresh.
+      SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+      dbc_ = SQL_NULL_HDBC;
+      Raise(diagnostics, source);
+    }
+    open_ = true;
+    driver_name_ = DriverNameOfConnection(*odbc);
+  }
+
+  void Close() override {
+    if (!open_) {
+      throw _com_error(kErrorObjectClosed, kAdoSource,
+                       "Operation is not allowed when the object is closed.");
+    }
+    SQLRETURN rc = SQLDisconnect(dbc_);
+    if (!SQL_SUCCEEDED(rc)) RaiseFrom(SQL_HANDLE_DBC, dbc_, driver_name_);
+    open_ = false;
+  }
+
+  void SetCursorLocation(int32_t location) override {
+    if (location != kUseServer && location != kUseClient) {
+      throw _com_error(kErrorInvalidArgument, kAdoSource, kArgumentsText);
+    }
+    cursor_location_ = location;
+  }
+
+  void Execute(const std::string& command_text, int32_t* records_affected,
+               int32_t /*options*/) override {
+    if (!open_) {
+      throw _com_error(kErrorObjectClosed, kAdoSource,
+                       "Operation is not allowed when the object is closed.");
+    }
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt))) {
+      RaiseFrom(SQL_HANDLE_DBC, dbc_, driver_name_);
+    }
+    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kCommandTimeoutSeconds)), 0);
+    if (command_text.size() > static_cast<size_t>(INT32_MAX)) {
+      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+      throw _com_error(kErrorInvalidArgument, kAdoSource, kArgumentsText);
+    }
+    SQLRETURN rc = SQLExecDirect(stmt,
+                                 reinterpret_cast<SQLCHAR*>(const_cast<char*>(command_text.data())),
+                                 static_cast<SQLINTEGER>(command_text.size()));
+    SQLLEN count = 0;
+    if (rc == SQL_NO_DATA) {
+      count = 0;  // an UPDATE or DELETE that matched no row
+    } else if (SQL_SUCCEEDED(rc)) {
+      if (!SQL_SUCCEEDED(SQLRowCount(stmt, &count))) count = -1;
+      // A batch whose later statement fails must not pass as a success.
+      do {
+        rc = SQLMoreResults(stmt);
+      } while (SQL_SUCCEEDED(rc));
+      if (rc != SQL_NO_DATA) {
+        Diagnostics diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, stmt);
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        Raise(diagnostics, driver_name_);
+      }
+    } else {
+      Diagnostics diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, stmt);
+      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+      Raise(diagnostics, driver_name_);
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    if (records_affected != nullptr) *records_affected = static_cast<int32_t>(count);
+  }
+
+ private:
+  static constexpr const char* kArgumentsText =
+      "Arguments are of the wrong type, are out of acceptable range, or are in conflict with one "
+      "another.";
+
+  bool DriverRegistered(const std::string& name) {
+    const std::string wanted = Lower(name);
+    SQLCHAR description[512];
+    SQLCHAR attributes[2048];
+    SQLSMALLINT description_length = 0;
+    SQLSMALLINT attributes_length = 0;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    bool found = false;
+    while (SQL_SUCCEEDED(SQLDrivers(env_, direction, description, sizeof description,
+                                    &description_length, attributes, sizeof attributes,
+                                    &attributes_length))) {
+      direction = SQL_FETCH_NEXT;
+      if (Lower(reinterpret_cast<const char*>(description)) == wanted) found = true;
+    }
+    return found;
+  }
+
+  // The driver a connection string names: its Driver value, else its DSN.
+  static std::string DriverFromString(const std::string& odbc) {
+    std::string dsn;
+    for (const ConnectionAttribute& a : SplitConnectionString(odbc)) {
+      const std::string key = Lower(a.key);
+      if (key == "driver" && !a.value.empty()) return a.value;
+      if (key == "dsn" && dsn.empty()) dsn = "DSN " + a.value;
+      if (key == "filedsn" && dsn.empty()) dsn = "FILEDSN " + a.value;
+    }
+    return dsn.empty() ? "ODBC Driver Manager" : dsn;
+  }
+
+  std::string DriverNameOfConnection(const std::string& odbc) {
+    SQLCHAR name[256] = {0};
+    SQLSMALLINT length = 0;
+    if (SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_DRIVER_NAME, name, sizeof name, &length)) &&
+        name[0] != 0) {
+      return reinterpret_cast<const char*>(name);
+    }
+    return DriverFromString(odbc);
+  }
+
+  [[noreturn]] static void Raise(const Diagnostics& diagnostics, const std::string& source) {
+    if (diagnostics.first_state.empty() && diagnostics.text.empty()) {
+      throw _com_error(kErrorUnspecified, source, "The ODBC call failed without a diagnostic.");
+    }
+    throw _com_error(CodeForSqlState(diagnostics.first_state), source, diagnostics.text);
+  }
+
+  [[noreturn]] static void RaiseFrom(SQLSMALLINT handle_type, SQLHANDLE handle,
+                                     const std::string& source) {
+    Raise(ReadDiagnostics(handle_type, handle), source);
+  }
+
+  SQLHENV env_;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  bool open_ = false;
+  int32_t cursor_location_ = kUseServer;
+  std::string driver_name_;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> CreateOdbcConnection() {
+  SQLHENV env = SQL_NULL_HENV;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return nullptr;
+  if (!SQL_SUCCEEDED(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION,
+                                   reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    return nullptr;
+  }
+  return std::make_unique<OdbcConnection>(env);
+}
+
+}  // namespace dbrelay

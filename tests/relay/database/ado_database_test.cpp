@@ -1,0 +1,419 @@
+#include "relay/database/ado_database.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "relay/database/connection_string.h"
+#include "tests/support/odbc_config.h"
+#include "tests/support/postgres_server.h"
+#include "tests/support/relay_sandbox.h"
+
+namespace dbrelay {
+namespace {
+
+using testing_support::OdbcConfig;
+using testing_support::PostgresServer;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string SqliteConnectionString(const std::string& file) {
+  return "Driver={SQLite3};Database=" + file + ";";
+}
+
+// A loopback listener that accepts connections and never says a word.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd_, 8) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      throw std::runtime_error("listener set-up failed");
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        int client = ::accept(fd_, nullptr, nullptr);
+        if (client < 0) break;
+        clients_.push_back(client);
+      }
+    });
+  }
+  ~SilentListener() {
+    stop_ = true;
+    ::shutdown(fd_, SHUT_RDWR);
+    thread_.join();
+    ::close(fd_);
+    for (int c : clients_) ::close(c);
+  }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::vector<int> clients_;
+};
+
+class DatabaseTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { OdbcConfig::Get().ApplyToThisProcess(); }
+};
+
+// ----- Behaviour that a real driver cannot be made to show on demand -----
+
+TEST_F(DatabaseTest, WithoutConnectionObjectOpenAndExecuteFailWithInvalidPointer) {
+  auto db = std::make_unique<CADODatabase>(nullptr);
+  db->SetConnectionString("DSN=Main;Pwd=x");
+  EXPECT_EQ(db->Open(), 0);
+  const std::string expected =
+      "Connection String = DSN=Main;Pwd=****\nCADODataBase Error\n\tCode = 80004003\n"
+      "\tCode meaning = Invalid pointer\n\tSource = (null)\n\tDescription = (null)\n";
+  EXPECT_EQ(db->GetLastErrorText(), expected);
+  EXPECT_EQ(db->Execute("SELECT 1"), 0);
+  EXPECT_EQ(db->GetRecordsAffected(), 0);
+  EXPECT_NO_THROW(db->Close());
+  db.reset();
+}
+
+TEST_F(DatabaseTest, DefaultConstructorTakesTheTestFactory) {
+  SetConnectionFactoryForTesting([] { return std::unique_ptr<Connection>(); });
+  CADODatabase db;
+  SetConnectionFactoryForTesting(nullptr);
+  EXPECT_EQ(db.Open(), 0);
+  EXPECT_NE(db.GetLastErrorText().find("\tCode = 80004003\n"), std::string::npos);
+}
+
+class FailingClose : public ConnectionWrapper {
+ public:
+  using ConnectionWrapper::ConnectionWrapper;
+  void Close() override { throw _com_error(0x80004005, std::string("test"), std::string("no")); }
+};
+
+class FailingState : public ConnectionWrapper {
+ public:
+  using ConnectionWrapper::ConnectionWrapper;
+  int32_t State() override { throw _com_error(0x80004004); }
+};
+
+TEST_F(DatabaseTest, CloseFailurePropagatesAndTheDestructorSurvivesIt) {
+  testing_support::TempDir dir;
+  auto db = std::make_unique<CADODatabase>(std::make_unique<FailingClose>(CreateOdbcConnection()));
+  db->SetConnectionString(SqliteConnectionString(dir.File("a.db")));
+  ASSERT_NE(db->Open(), 0) << db->GetLastErrorText();
+  try {
+    db->Close();
+    FAIL() << "Close did not throw";
+  } catch (const _com_error& e) {
+    EXPECT_EQ(e.Error(), 0x80004005u);
+  }
+  // Re-opening must close first, which fails the same way and is not caught.
+  EXPECT_THROW(db->Open(), _com_error);
+  EXPECT_NO_THROW(db.reset());
+}
+
+// A driver's count passes through as a full signed 32-bit value, -1 ("no count") included.
+class FixedCount : public ConnectionWrapper {
+ public:
+  FixedCount(std::unique_ptr<Connection> target, int32_t count)
+      : ConnectionWrapper(std::move(target)), count_(count) {}
+  void SetCursorLocation(int32_t location) override {
+    EXPECT_EQ(location, kUseClient);
+    ConnectionWrapper::SetCursorLocation(location);
+  }
+  void Execute(const std::string& text, int32_t* records_affected, int32_t options) override {
+    EXPECT_EQ(options, kExecuteNoRecords);
+    ConnectionWrapper::Execute(text, records_affected, options);
+    *records_affected = count_;
+  }
+
+ private:
+  int32_t count_;
+};
+
+class CountPassThroughTest : public DatabaseTest, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(CountPassThroughTest, ReadsTheCountAsItIs) {
+  testing_support::TempDir dir;
+  CADODatabase db(std::make_unique<FixedCount>(CreateOdbcConnection(), GetParam()));
+  db.SetConnectionString(SqliteConnectionString(dir.File("n.db")));
+  ASSERT_NE(db.Open(), 0) << db.GetLastErrorText();
+  EXPECT_EQ(db.Execute("CREATE TABLE t(x)"), 1);
+  EXPECT_EQ(db.GetRecordsAffected(), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, CountPassThroughTest,
+                         ::testing::Values(-1, 40000, INT32_MAX, INT32_MIN));
+
+TEST_F(DatabaseTest, StateFailurePropagatesFromOpenAndClose) {
+  CADODatabase db(std::make_unique<FailingState>(CreateOdbcConnection()));
+  EXPECT_THROW(db.Open(), _com_error);
+  EXPECT_THROW(db.Close(), _com_error);
+}
+
+// ----- PostgreSQL -----
+
+class PostgresTest : public DatabaseTest {
+ protected:
+  void SetUp() override {
+    PostgresServer::Get().Execute("SET client_min_messages = warning; DROP TABLE IF EXISTS extra, docs; CREATE TABLE docs(id int, body text)");
+  }
+};
+
+TEST_F(PostgresTest, ExecuteLeavesTheAffectedCount) {
+  CADODatabase db;
+  db.SetConnectionString(PostgresServer::Get().OdbcConnectionString());
+  ASSERT_NE(db.Open(), 0) << db.GetLastErrorText();
+  struct Step {
+    const char* sql;
+    int32_t count;
+  };
+  for (const Step& step : {Step{"INSERT INTO docs VALUES (7, 'a')", 1},
+                           Step{"UPDATE docs SET body = 'b' WHERE id = 8", 0},
+                           Step{"INSERT INTO docs SELECT g, 'x' FROM generate_series(1, 40000) g",
+                                40000},
+                           Step{"DELETE FROM docs WHERE body = 'x' AND id > 1", 39999},
+                           Step{"CREATE TABLE extra(x int)", 0}}) {
+    EXPECT_EQ(db.Execute(step.sql), 1) << step.sql << db.GetLastErrorText();
+    EXPECT_EQ(db.GetRecordsAffected(), step.count) << step.sql;
+  }
+  EXPECT_EQ(db.GetLastErrorText(), "");
+  db.Close();
+  EXPECT_EQ(PostgresServer::Get().Query("SELECT count(*) FROM docs"), "2\n");
+}
+
+TEST_F(PostgresTest, SqlServerFormReachesTheServer) {
+  CADODatabase db;
+  db.SetConnectionString(PostgresServer::Get().SqlServerFormConnectionString());
+  ASSERT_NE(db.Open(), 0) << db.GetLastErrorText();
+  EXPECT_EQ(db.Execute("UPDATE docs SET body = 'z'"), 1);
+  EXPECT_EQ(db.GetRecordsAffected(), 0);
+  EXPECT_EQ(db.Execute("INSERT INTO docs VALUES (1, 'Signed')"), 1);
+  EXPECT_EQ(db.GetRecordsAffected(), 1);
+}
+
+TEST_F(PostgresTest, SyntaxErrorLeavesZeroAndTheErrorBlock) {
+  CADODatabase db;
+  const std::string cs = PostgresServer::Get().SqlServerFormConnectionString();
+  db.SetConnectionString(cs);
+  ASSERT_NE(db.Open(), 0) << db.GetLastErrorText();
+  ASSERT_EQ(db.Execute("INSERT INTO docs VALUES (1, 'a')"), 1);
+  EXPECT_EQ(db.Execute("UPDTE docs SET id = 1"), 0);
+  EXPECT_EQ(db.GetRecordsAffected(), 0);
+  const std::vector<std::string> lines = Lines(db.GetLastErrorText());
+  ASSERT_GE(lines.size(), 6u) << db.GetLastErrorText();
+  EXPECT_EQ(lines[0], "Connection String = " + MaskConnectionPassword(cs));
+  EXPECT_EQ(lines[0].find(PostgresServer::Get().password()), std::string::npos);
+  EXPECT_EQ(lines[1], "CADODataBase Error");
+  EXPECT_EQ(lines[2], "\tCode = 80040e14");
+  EXPECT_EQ(lines[3], "\tCode meaning = IDispatch error #3092");
+  EXPECT_EQ(lines[4], "\tSource = psqlodbcw.so");
+  EXPECT_EQ(lines[5].rfind("\tDescription = ", 0), 0u);
+  EXPECT_NE(db.GetLastErrorText().find("syntax error"), std::string::npos);
+  // The connection stays usable.
+  EXPECT_EQ(db.Execute("DELETE FROM docs"), 1);
+  EXPECT_EQ(db.GetRecordsAffected(), 1);
+}
+
+TEST_F(PostgresTest, ServerTextWithQuotesAndLineBreaksIsKeptAndTheLastErrorStays) {
+  CADODatabase db;
+  db.SetConnectionString(PostgresServer::Get().OdbcConnectionString());
+  ASSERT_NE(db.Open(), 0);
+  EXPECT_EQ(db.Execute("DO $$BEGIN RAISE EXCEPTION E'say \"hi\" it''s\\nline two'; END$$"), 0);
+  const std::string text = db.GetLastErrorText();
+  EXPECT_NE(text.find("\tCode = 80004005\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("say \"hi\" it's\nline two"), std::string::npos) << text;
+  EXPECT_EQ(db.Execute("INSERT INTO docs VALUES (1, 'a')"), 1);
+  EXPECT_EQ(db.GetLastErrorText(), text);
+}
+
+TEST_F(PostgresTest, BatchWithAFailingStatementFailsAsAWhole) {
+  CADODatabase db;
+  db.SetConnectionString(PostgresServer::Get().OdbcConnectionString());
+  ASSERT_NE(db.Open(), 0);
+  EXPECT_EQ(db.Execute("INSERT INTO docs VALUES (1, 'a'); INSERT INTO docs VALUES (1/0, 'b')"), 0);
+  EXPECT_EQ(db.GetRecordsAffected(), 0);
+  EXPECT_NE(db.GetLastErrorText().find("\tCode = 80040e57\n"), std::string::npos)
+      << db.GetLastErrorText();
+  EXPECT_EQ(db.Execute("INSERT INTO docs VALUES (1, 'a'); INSERT INTO docs VALUES (2, 'b')"), 1);
+  EXPECT_EQ(PostgresServer::Get().Query("SELECT count(*) FROM docs"), "2\n");
+}
+
+TEST_F(PostgresTest, HundredKilobyteStatements) {
+  CADODatabase db;
+  db.SetConnectionString(PostgresServer::Get().OdbcConnectionString());
+  ASSERT_NE(db.Open(), 0);
+  const std::string body(100 * 1024, 'q');
+  EXPECT_EQ(db.Execute("INSERT INTO docs VALUES (1, '" + body + "')"), 1) << db.GetLastErrorText();
+  EXPECT_EQ(db.GetRecordsAffected(), 1);
+  EXPECT_EQ(db.Execute(std::string(100 * 1024, '(')), 0);
+  EXPECT_NE(db.GetLastErrorText().find("\tCode = 80040e14\n"), std::string::npos);
+  EXPECT_EQ(PostgresServer::Get().Query("SELECT length(body) FROM docs"), "102400\n");
+}
+
+TEST_F(PostgresTest, ReopenClosesTheFirstConnection) {
+  testing_support::TempDir dir;
+  CADODatabase db;
+  db.SetConnectionString(PostgresServer::Get().OdbcConnectionString());
+  ASSERT_NE(db.Open(), 0);
+  const std::string sessions =
+      "SELECT count(*) FROM pg_stat_activity WHERE usename = 'relay' AND pid <> pg_backend_pid()";
+  EXPECT_EQ(PostgresServer::Get().Query(sessions), "1\n");
+  db.SetConnectionString(SqliteConnectionString(dir.File("b.db")));
+  ASSERT_NE(db.Open(), 0) << db.GetLastErrorText();
+  std::string count;
+  for (int i = 0; i < 50 && (count = PostgresServer::Get().Query(sessions)) != "0\n"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(count, "0\n");
+  EXPECT_EQ(db.Execute("CREATE TABLE t(x)"), 1) << db.GetLastErrorText();
+}
+
+TEST_F(PostgresTest, WrongPasswordIsAnAuthorisationFailure) {
+  CADODatabase db;
+  db.SetConnectionString("Provider=SQLOLEDB.1;Server=127.0.0.1," +
+                         std::to_string(PostgresServer::Get().port()) +
+                         ";Database=relaydb;Uid=relay;Pwd={wrong;pw};");
+  EXPECT_EQ(db.Open(), 0);
+  const std::vector<std::string> lines = Lines(db.GetLastErrorText());
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[0], "Connection String = Provider=SQLOLEDB.1;Server=127.0.0.1," +
+                          std::to_string(PostgresServer::Get().port()) +
+                          ";Database=relaydb;Uid=relay;Pwd=****;");
+  EXPECT_EQ(lines[4], "\tSource = SQLOLEDB");
+  EXPECT_NE(db.GetLastErrorText().find("password authentication failed"), std::string::npos)
+      << db.GetLastErrorText();
+}
+
+// ----- Primaries that are down or silent -----
+
+TEST_F(DatabaseTest, RefusedSqlServerPrimary) {
+  const int port = testing_support::UnusedLoopbackPort();
+  const std::string cs = "Provider=SQLOLEDB.1;Server=127.0.0.1," + std::to_string(port) +
+                         ";Database=Docs;Uid=sa;Pwd=Top;Secret;";
+  CADODatabase db;
+  db.SetConnectionString(cs);
+  EXPECT_EQ(db.Open(), 0);
+  const std::vector<std::string> lines = Lines(db.GetLastErrorText());
+  ASSERT_GE(lines.size(), 6u) << db.GetLastErrorText();
+  EXPECT_EQ(lines[0], "Connection String = Provider=SQLOLEDB.1;Server=127.0.0.1," +
+                          std::to_string(port) + ";Database=Docs;Uid=sa;Pwd=****;Secret;");
+  EXPECT_EQ(lines[1], "CADODataBase Error");
+  EXPECT_EQ(lines[2], "\tCode = 80004005");
+  EXPECT_EQ(lines[3], "\tCode meaning = Unspecified error");
+  EXPECT_EQ(lines[4], "\tSource = SQLOLEDB");
+  EXPECT_EQ(lines[5].rfind("\tDescription = ", 0), 0u);
+  EXPECT_NE(db.GetLastErrorText().find("refused"), std::string::npos) << db.GetLastErrorText();
+  EXPECT_EQ(db.GetLastErrorText().find("\n\n"), std::string::npos) << db.GetLastErrorText();
+}
+
+TEST_F(DatabaseTest, RefusedFreeTdsPrimary) {
+  const int port = testing_support::UnusedLoopbackPort();
+  CADODatabase db;
+  db.SetConnectionString("Driver={FreeTDS};Server=127.0.0.1;Port=" + std::to_string(port) +
+                         ";TDS_Version=7.4;Database=Docs;Uid=sa;Pwd=x;");
+  EXPECT_EQ(db.Open(), 0);
+  const std::vector<std::string> lines = Lines(db.GetLastErrorText());
+  ASSERT_GE(lines.size(), 6u) << db.GetLastErrorText();
+  EXPECT_EQ(lines[2], "\tCode = 80004005");
+  EXPECT_EQ(lines[4], "\tSource = FreeTDS");
+}
+
+TEST_F(DatabaseTest, SilentServerFailsTheOpenAfterTheLoginTimeout) {
+  SilentListener listener;
+  CADODatabase db;
+  db.SetConnectionString("Provider=SQLOLEDB.1;Server=127.0.0.1," +
+                         std::to_string(listener.port()) + ";Database=d;Uid=u;Pwd=p;");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(db.Open(), 0);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(seconds, kLoginTimeoutSeconds - 1) << db.GetLastErrorText();
+  EXPECT_LE(seconds, kLoginTimeoutSeconds + 10) << db.GetLastErrorText();
+  EXPECT_EQ(Lines(db.GetLastErrorText()).at(1), "CADODataBase Error");
+}
+
+// ----- SQLite -----
+
+TEST_F(DatabaseTest, SqliteFileThroughOdbc) {
+  testing_support::TempDir dir;
+  CADODatabase db;
+  db.SetConnectionString(SqliteConnectionString(dir.File("c.db")));
+  ASSERT_NE(db.Open(), 0) << db.GetLastErrorText();
+  EXPECT_EQ(db.Execute("CREATE TABLE docs(id INTEGER, signed INTEGER)"), 1);
+  EXPECT_EQ(db.GetRecordsAffected(), 0);  // this driver counts no rows for DDL
+  EXPECT_EQ(db.Execute("INSERT INTO docs VALUES (7, 0)"), 1);
+  EXPECT_EQ(db.GetRecordsAffected(), 1);
+  EXPECT_EQ(db.Execute("UPDATE docs SET signed = 1 WHERE id = 8"), 1);
+  EXPECT_EQ(db.GetRecordsAffected(), 0);
+  EXPECT_EQ(db.Execute("SELECT * FROM missing_table"), 0);
+  EXPECT_EQ(db.GetRecordsAffected(), 0);
+  EXPECT_NE(db.GetLastErrorText().find("missing_table"), std::string::npos)
+      << db.GetLastErrorText();
+  db.Close();
+  EXPECT_EQ(db.Execute("INSERT INTO docs VALUES (1, 1)"), 0);
+  EXPECT_NE(db.GetLastErrorText().find("\tCode = 800a0e78\n"), std::string::npos);
+}
+
+// ----- Connection strings that cannot work -----
+
+struct BadStringCase {
+  const char* name;
+  std::string connection_string;
+  const char* code_line;
+};
+
+class BadConnectionStringTest : public DatabaseTest,
+                                public ::testing::WithParamInterface<BadStringCase> {};
+
+TEST_P(BadConnectionStringTest, OpenFailsWithTheErrorText) {
+  CADODatabase db;
+  db.SetConnectionString(GetParam().connection_string);
+  EXPECT_EQ(db.Open(), 0);
+  const std::string text = db.GetLastErrorText();
+  const std::string head =
+      "Connection String = " + MaskConnectionPassword(GetParam().connection_string) +
+      "\nCADODataBase Error\n" + GetParam().code_line;
+  EXPECT_EQ(text.substr(0, head.size()), head) << text.substr(0, 2000);
+  const std::vector<std::string> lines = Lines(text);
+  ASSERT_GE(lines.size(), 6u) << text.substr(0, 2000);
+  EXPECT_EQ(lines[4].rfind("\tSource = ", 0), 0u);
+  EXPECT_EQ(lines[5].rfind("\tDescription = ", 0), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Strings, BadConnectionStringTest,
+    ::testing::Values(
+        BadStringCase{"Empty", "", "\tCode = 80004005\n"},
+        BadStringCase{"Garbled", "=;;{Driver=;}}=\"'", "\tCode = 80004005\n"},
+        BadStringCase{"Enormous", "Driver={SQLite3};Database=" + std::string(1 << 20, 'x'),
+                      "\tCode = 80004005\n"},
+        BadStringCase{"UnknownDriver", "Driver={No Such Driver};Server=h;Pwd=pw",
+                      "\tCode = 80004005\n"},
+        BadStringCase{"UnknownProvider", "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb",
+                      "\tCode = 800a0e7a\n\tCode meaning = Unknown error 0x800A0E7A\n"
+                      "\tSource = ADODB.Connection\n\tDescription = Provider cannot be found. "
+                      "It may not be properly installed.\n"}),
+    [](const ::testing::TestParamInfo<BadStringCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace dbrelay

@@ -1,0 +1,84 @@
+#include "relay/database/connection_string.h"
+
+#include <gtest/gtest.h>
+
+namespace dbrelay {
+namespace {
+
+struct TranslateCase {
+  const char* input;
+  bool sqloledb_registered;
+  std::optional<std::string> output;
+};
+
+class TranslateTest : public ::testing::TestWithParam<TranslateCase> {};
+
+TEST_P(TranslateTest, GivesTheOdbcString) {
+  const bool registered = GetParam().sqloledb_registered;
+  EXPECT_EQ(TranslateConnectionString(
+                GetParam().input,
+                [registered](const std::string& name) { return registered && name == "SQLOLEDB"; }),
+            GetParam().output);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Strings, TranslateTest,
+    ::testing::Values(
+        TranslateCase{"DSN=Main;Uid=a;Pwd=b", true, "DSN=Main;Uid=a;Pwd=b"},
+        TranslateCase{"Driver={SQLite3};Database=/tmp/x.db", true,
+                      "Driver={SQLite3};Database=/tmp/x.db"},
+        TranslateCase{"", true, ""},
+        TranslateCase{"Provider=MSDASQL.1;DSN=Main;Uid=a", true, "DSN=Main;Uid=a"},
+        TranslateCase{"DSN=Main;provider=msdasql", true, "DSN=Main;"},
+        TranslateCase{"Provider=SQLOLEDB.1;Server=db1,1433;Database=Docs;Uid=sa;Pwd=pw;", true,
+                      "Driver={SQLOLEDB};Server=db1;Port=1433;Database=Docs;Uid=sa;Pwd=pw;"},
+        TranslateCase{"Provider=SQLOLEDB;Server=db1;Database=Docs;Uid=sa;Pwd=pw;", false,
+                      "Driver={FreeTDS};Server=db1;Database=Docs;Uid=sa;Pwd=pw;"},
+        TranslateCase{"Provider=SQLNCLI11;Data Source=db1 , 1500;Initial Catalog=Docs;"
+                      "User ID=sa;Password=\"p;w\"", true,
+                      "Driver={SQLOLEDB};Server=db1;Port=1500;Database=Docs;Uid=sa;Pwd={p;w};"},
+        TranslateCase{"Provider=MSOLEDBSQL19;Server=h;Trusted_Connection=yes", true,
+                      "Driver={SQLOLEDB};Server=h;Trusted_Connection=yes;"},
+        TranslateCase{"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb", true, std::nullopt},
+        TranslateCase{"Provider=;Server=h", true, std::nullopt}),
+    [](const ::testing::TestParamInfo<TranslateCase>& info) {
+      return "Case" + std::to_string(info.index);
+    });
+
+struct MaskCase {
+  const char* input;
+  const char* masked;
+};
+
+class MaskTest : public ::testing::TestWithParam<MaskCase> {};
+
+TEST_P(MaskTest, HidesOnlyThePasswordValue) {
+  EXPECT_EQ(MaskConnectionPassword(GetParam().input), GetParam().masked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Strings, MaskTest,
+    ::testing::Values(
+        MaskCase{"Provider=SQLOLEDB.1;Server=s;Database=d;Uid=u;Pwd=secret;",
+                 "Provider=SQLOLEDB.1;Server=s;Database=d;Uid=u;Pwd=****;"},
+        MaskCase{"User ID=u;PASSWORD=secret", "User ID=u;PASSWORD=****"},
+        MaskCase{"pwd = secret ;x=1", "pwd = **** ;x=1"},
+        MaskCase{"Uid=u;Pwd={a;b}};c};Database=d", "Uid=u;Pwd=****;Database=d"},
+        MaskCase{"Pwd={a;b", "Pwd=****"},
+        MaskCase{"Password=\"x;y\";Server=s", "Password=****;Server=s"},
+        MaskCase{"Pwd=a;Password=b", "Pwd=****;Password=****"},
+        MaskCase{"Pwd=;Uid=u", "Pwd=;Uid=u"},
+        MaskCase{"Server=pwd;PwdHint=x;Uid=password", "Server=pwd;PwdHint=x;Uid=password"},
+        MaskCase{"garbled;;==;Pwd", "garbled;;==;Pwd"},
+        MaskCase{"", ""}),
+    [](const ::testing::TestParamInfo<MaskCase>& info) {
+      return "Case" + std::to_string(info.index);
+    });
+
+TEST(MaskTest, EnormousStringStaysIntact) {
+  std::string big(1 << 20, 'x');
+  EXPECT_EQ(MaskConnectionPassword("Server=" + big + ";Pwd=s"), "Server=" + big + ";Pwd=****");
+}
+
+}  // namespace
+}  // namespace dbrelay
