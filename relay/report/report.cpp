@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "relay/mail/send_email.h"
 #include "relay/platform/env.h"
 #include "relay/settings/relay_ini.h"
 
@@ -24,8 +25,8 @@ void ReportError(const std::string& text, bool mailing_suppressed) {
     env->WriteConsole(text);
     env->SleepForMilliseconds(ReportPauseMilliseconds());
   }
-  // Mail hand-off: the text has been shown; it is mailed last.
-  (void)mailing_suppressed;
+  // Mail hand-off: the text has been shown; it is mailed last. SendEmail reports its own failures.
+  if (!mailing_suppressed && ReadIniInt(kSettingsSection, "EmailOnError", 0) == 1) SendEmail(text);
 }
 
 void LogDetail(const std::string& text) {

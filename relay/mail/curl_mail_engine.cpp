@@ -1,0 +1,223 @@
+// The SMTP engine on libcurl: the only file that knows about libcurl. Connect runs the opening of
+// the session (greeting, EHLO, STARTTLS when offered, login) and ends it with a NOOP, so that an
+// unreachable server or a refused login fails there; Send then runs MAIL, RCPT and DATA on the same
+// live connection, which libcurl keeps in the handle's connection cache; Close sends QUIT.
+
+#include <curl/curl.h>
+#include <langinfo.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <random>
+
+#include "relay/mail/mail_engine.h"
+#include "relay/mail/mail_message.h"
+
+namespace dbrelay {
+
+namespace {
+
+// An unreachable server must never hold a run for long.
+constexpr long kConnectTimeoutSeconds = 10;
+constexpr long kServerResponseTimeoutSeconds = 30;
+constexpr auto kCycleBudget = std::chrono::seconds(60);
+
+size_t DiscardResponse(char*, size_t size, size_t count, void*) { return size * count; }
+
+struct Upload {
+  std::string bytes;
+  size_t offset = 0;
+};
+
+size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
+  auto* upload = static_cast<Upload*>(user);
+  size_t n = std::min(size * count, upload->bytes.size() - upload->offset);
+  std::memcpy(buffer, upload->bytes.data() + upload->offset, n);
+  upload->offset += n;
+  return n;
+}
+
+// RFC 5322 date-time in local time, with English names whatever the locale says.
+std::string MailDate() {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  long offset_minutes = local.tm_gmtoff / 60;
+  char sign = offset_minutes < 0 ? '-' : '+';
+  offset_minutes = std::labs(offset_minutes);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
+                kDays[local.tm_wday % 7], local.tm_mday, kMonths[local.tm_mon % 12],
+                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec, sign,
+                offset_minutes / 60, offset_minutes % 60);
+  return text;
+}
+
+std::string MessageId(const std::string& envelope_sender) {
+  size_t at = envelope_sender.rfind('@');
+  std::string domain = at == std::string::npos ? "" : envelope_sender.substr(at + 1);
+  bool usable = !domain.empty() && std::all_of(domain.begin(), domain.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-';
+  });
+  std::random_device random;
+  char text[96];
+  std::snprintf(text, sizeof text, "<%lld.%08x%08x@", static_cast<long long>(std::time(nullptr)),
+                random(), random());
+  return text + (usable ? domain : std::string("dbrelay.invalid")) + ">";
+}
+
+class CurlMailEngine : public MailEngine {
+ public:
+  ~CurlMailEngine() override { Release(); }
+
+  int Attach(int channels, int32_t) override {
+    if (channels != kMailChannelCount) return kMailBadArgument;
+    static std::once_flag once;
+    static CURLcode global = CURLE_OK;
+    std::call_once(once, [] { global = curl_global_init(CURL_GLOBAL_DEFAULT); });
+    if (global != CURLE_OK) return kMailEngineFailure;
+    if (curl_ == nullptr) curl_ = curl_easy_init();
+    return curl_ != nullptr ? 0 : kMailEngineFailure;
+  }
+
+  int SetInteger(int channel, int parameter, int value) override {
+    if (int r = Check(channel); r < 0) return r;
+    if (parameter != kMailParamStartTls) return kMailBadArgument;
+    start_tls_ = value != 0;
+    return 0;
+  }
+
+  int SetString(int channel, int parameter, const std::string& value) override {
+    if (int r = Check(channel); r < 0) return r;
+    // libcurl takes C strings: a NUL would cut the value silently.
+    if (value.find('\0') != std::string::npos) return kMailBadArgument;
+    if (parameter == kMailParamUserName) {
+      user_ = value;
+    } else if (parameter == kMailParamPassword) {
+      password_ = value;
+    } else {
+      return kMailBadArgument;
+    }
+    return 0;
+  }
+
+  int Connect(int channel, const std::string& server, const std::string& sender,
+              int) override {
+    if (int r = Check(channel); r < 0) return r;
+    std::optional<MailServer> where = ParseMailServer(server, kDefaultSmtpPort);
+    if (!where) return kMailNoServer;
+    sender_ = sender;
+    started_ = std::chrono::steady_clock::now();
+    bool v6 = where->host.find(':') != std::string::npos;
+    std::string url = std::string(where->port == kImplicitTlsSmtpPort ? "smtps://" : "smtp://") +
+                      (v6 ? "[" + where->host + "]" : where->host) + ":" +
+                      std::to_string(where->port) + "/";
+    curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    curl_easy_setopt(curl_, CURLOPT_SERVER_RESPONSE_TIMEOUT, kServerResponseTimeoutSeconds);
+    curl_easy_setopt(curl_, CURLOPT_USE_SSL, start_tls_ ? CURLUSESSL_TRY : CURLUSESSL_NONE);
+    if (!user_.empty()) {
+      curl_easy_setopt(curl_, CURLOPT_USERNAME, user_.c_str());
+      curl_easy_setopt(curl_, CURLOPT_PASSWORD, password_.c_str());
+    }
+    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, DiscardResponse);
+    curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, "NOOP");
+    if (!Perform()) return kMailConnectFailed;
+    connected_ = true;
+    return 0;
+  }
+
+  int Send(int channel, const std::string& recipient, std::string_view cc, std::string_view bcc,
+           const std::string& subject, const std::string& message,
+           std::string_view attachments) override {
+    if (int r = Check(channel); r < 0) return r;
+    if (!connected_) return kMailNotConnected;
+    if (!cc.empty() || !bcc.empty() || !attachments.empty()) return kMailBadArgument;
+    // A line break here could end a header or a command early: refuse, never send on.
+    if (HasLineBreak(sender_) || HasLineBreak(recipient) || HasLineBreak(subject)) {
+      return kMailBadArgument;
+    }
+    std::string envelope_from = EnvelopeAddress(sender_);
+    MailHeaders headers;
+    headers.date = MailDate();
+    headers.from = sender_;
+    headers.to = recipient;
+    headers.subject = subject;
+    headers.message_id = MessageId(envelope_from);
+    headers.charset = CharsetName(nl_langinfo(CODESET));
+    Upload upload{ComposeMessage(headers, message), 0};
+
+    // "<>" names nobody; a server may take it, but the message would go nowhere.
+    std::string envelope_to = EnvelopeAddress(recipient);
+    if (envelope_to.empty()) return kMailRefused;
+    curl_slist* recipients = curl_slist_append(nullptr, envelope_to.c_str());
+    if (recipients == nullptr) return kMailEngineFailure;
+    curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, nullptr);
+    curl_easy_setopt(curl_, CURLOPT_MAIL_FROM, envelope_from.c_str());
+    curl_easy_setopt(curl_, CURLOPT_MAIL_RCPT, recipients);
+    curl_easy_setopt(curl_, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl_, CURLOPT_READFUNCTION, ReadUpload);
+    curl_easy_setopt(curl_, CURLOPT_READDATA, &upload);
+    curl_easy_setopt(curl_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(upload.bytes.size()));
+    bool sent = Perform();
+    curl_easy_setopt(curl_, CURLOPT_MAIL_RCPT, nullptr);
+    curl_easy_setopt(curl_, CURLOPT_READDATA, nullptr);
+    curl_slist_free_all(recipients);
+    return sent ? 0 : kMailRefused;
+  }
+
+  int Close(int channel) override {
+    if (int r = Check(channel); r < 0) return r;
+    curl_easy_cleanup(curl_);  // says QUIT on an open session
+    curl_ = nullptr;
+    connected_ = false;
+    return 0;
+  }
+
+  int Release() override {
+    if (curl_ != nullptr) curl_easy_cleanup(curl_);
+    curl_ = nullptr;
+    connected_ = false;
+    return 0;
+  }
+
+ private:
+  int Check(int channel) const {
+    if (curl_ == nullptr) return kMailNotAttached;
+    return channel == kMailChannel ? 0 : kMailBadArgument;
+  }
+
+  // One transfer within what is left of the cycle's time budget.
+  bool Perform() {
+    auto left = kCycleBudget - (std::chrono::steady_clock::now() - started_);
+    long ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count());
+    if (ms <= 0) return false;
+    curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, ms);
+    return curl_easy_perform(curl_) == CURLE_OK;
+  }
+
+  CURL* curl_ = nullptr;
+  bool start_tls_ = false;
+  bool connected_ = false;
+  std::string user_;
+  std::string password_;
+  std::string sender_;
+  std::chrono::steady_clock::time_point started_;
+};
+
+}  // namespace
+
+std::unique_ptr<MailEngine> CreateMailEngine() { return std::make_unique<CurlMailEngine>(); }
+
+}  // namespace dbrelay

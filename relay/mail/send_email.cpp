@@ -1,0 +1,82 @@
+#include "relay/mail/send_email.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "relay/common/multibyte_text.h"
+#include "relay/mail/mail_engine.h"
+#include "relay/mail/mail_message.h"
+#include "relay/report/report.h"
+#include "relay/settings/relay_ini.h"
+#include "settings/setting_codec.h"
+
+namespace dbrelay {
+
+namespace {
+
+std::string ReadMailSetting(const char* key) { return ReadIniString(kSettingsSection, key, ""); }
+
+// EmailSMTP as the engine gets it: a server written without a port takes EmailPort when that is a
+// port number, else the SMTP port.
+std::string ServerWithPort(const std::string& server) {
+  if (server.empty() || MailServerNamesPort(server)) return server;
+  int32_t port = ReadIniInt(kSettingsSection, "EmailPort", kDefaultSmtpPort);
+  if (port < 1 || port > 65535) port = kDefaultSmtpPort;
+  bool v6 = server.find(':') != std::string::npos && server.front() != '[';
+  return (v6 ? "[" + server + "]" : server) + ":" + std::to_string(port);
+}
+
+void ReportMailFailure(const std::string& text) { ReportError(text, kMailingSuppressed); }
+
+std::string Format(const char* format, int value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+}  // namespace
+
+std::string BracketAddress(const std::string& address) {
+  if (!address.empty() && FindMultibyte(address, "<") != std::string::npos) return address;
+  return "<" + address + ">";
+}
+
+int SendEmail(const std::string& message) {
+  std::unique_ptr<MailEngine> engine = NewMailEngine();
+  if (engine->Attach(kMailChannelCount, kMailEngineKey) < 0) {
+    ReportMailFailure("Cannot attach SEE\n");
+    return 1;
+  }
+  engine->SetInteger(kMailChannel, kMailParamStartTls, kMailStartTlsWhenOffered);
+
+  std::string user = ReadMailSetting("EmailUserName");
+  if (int r = engine->SetString(kMailChannel, kMailParamUserName, user); r < 0) {
+    ReportMailFailure(Format("Cannot set UserName (%d)\n", r));
+    return 2;
+  }
+  std::string password = settings::DecodeSettingValue(ReadMailSetting("EmailPassword"));
+  if (int r = engine->SetString(kMailChannel, kMailParamPassword, password); r < 0) {
+    ReportMailFailure(Format("Cannot set Password (%d)\n", r));
+    return 3;
+  }
+
+  std::string sender = BracketAddress(ReadMailSetting("EmailFrom"));
+  std::string server = ServerWithPort(ReadMailSetting("EmailSMTP"));
+  if (engine->Connect(kMailChannel, server, sender, kMailConnectReserved) < 0) {
+    ReportMailFailure("Connect failed\n");
+    engine->Release();
+    return 4;
+  }
+
+  std::string subject = ReadMailSetting("EmailSubject");
+  std::string recipient = BracketAddress(ReadMailSetting("EmailTo"));
+  if (engine->Send(kMailChannel, recipient, {}, {}, subject, message, {}) < 0) {
+    ReportMailFailure("email NOT sent\n");
+    return 5;
+  }
+  engine->Close(kMailChannel);
+  engine->Release();
+  return 0;
+}
+
+}  // namespace dbrelay
