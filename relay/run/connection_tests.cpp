@@ -1,0 +1,63 @@
+#include "relay/run/connection_tests.h"
+
+#include <cerrno>
+#include <string>
+
+#include "relay/database/ado_database.h"
+#include "relay/database/com_error.h"
+#include "relay/database/error_text.h"
+#include "relay/mail/send_email.h"
+#include "relay/report/report.h"
+#include "relay/run/format_text.h"
+#include "relay/settings/relay_ini.h"
+#include "settings/setting_codec.h"
+
+namespace dbrelay {
+
+namespace {
+
+// Opens the connection stored under key once and shows the outcome. Every key goes through the
+// decoder; a plain value comes back unchanged. The result is shown, never mailed.
+void TestConnection(const std::string& key) {
+  std::string connection_string =
+      settings::DecodeSettingValue(ReadIniString(kSettingsSection, key, ""));
+  std::string result;
+  try {
+    CADODatabase database;
+    database.SetConnectionString(connection_string);
+    if (database.Open() != 0) {
+      result = "\nConnection OK:\n";
+    } else {
+      std::string error_text = database.GetLastErrorText();
+      int last_error = errno;
+      result = FormatText("\nConnection Faild:\n%s\nGetLastError = %d\n", error_text.c_str(),
+                          last_error);
+    }
+    database.Close();
+  } catch (const _com_error& error) {
+    // A connection that cannot even be closed is a failed test, shown like any other.
+    result += FormatComErrorReport(error);
+  }
+  ReportError(result, kMailingSuppressed);
+}
+
+}  // namespace
+
+int RunPrimaryTest() {
+  TestConnection(ReadIniInt(kSettingsSection, "PriDBType", 1) == 1 ? "PriConnectionString"
+                                                                    : "PriOtherConnStr");
+  return 0;
+}
+
+int RunSecondaryTest() {
+  TestConnection(ReadIniInt(kSettingsSection, "SecDBType", 1) == 1 ? "SecConnectionString"
+                                                                    : "SecOtherConnStr");
+  return 0;
+}
+
+int RunEmailTest() {
+  SendEmail("This is a test email\n\n");  // failures report themselves
+  return 0;
+}
+
+}  // namespace dbrelay
