@@ -88,6 +88,15 @@ PostgresServer::PostgresServer() {
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   base_dir_ = pattern;
   data_dir_ = base_dir_ + "/data";
+  try {
+    Start();
+  } catch (...) {
+    Stop();  // a half-started server leaves neither a process nor a folder behind
+    throw;
+  }
+}
+
+void PostgresServer::Start() {
   if (::geteuid() == 0) {
     passwd* pw = ::getpwnam("postgres");
     if (pw == nullptr) throw std::runtime_error("running as root but there is no postgres user");
@@ -97,6 +106,7 @@ PostgresServer::PostgresServer() {
   }
   MustRun({bin_dir_ + "/initdb", "-D", data_dir_, "-U", "postgres", "-A", "trust",
            "--auth-host=scram-sha-256", "-E", "UTF8", "--locale=C", "-N"});
+  started_ = true;  // from here on Stop() asks pg_ctl to stop whatever did start
   // A port taken between the probe and the start makes pg_ctl fail: try a few.
   for (int attempt = 0;; ++attempt) {
     port_ = UnusedLoopbackPort();
@@ -112,7 +122,6 @@ PostgresServer::PostgresServer() {
       if (attempt == 2) throw;
     }
   }
-  started_ = true;
   for (int i = 0;; ++i) {
     ProcessResult ready = RunProcess(AsServerUser({bin_dir_ + "/pg_isready", "-q", "-h",
                                                    base_dir_, "-p", std::to_string(port_)}));
@@ -125,7 +134,9 @@ PostgresServer::PostgresServer() {
   Psql("postgres", "postgres", "CREATE DATABASE " + database_ + " OWNER " + user_);
 }
 
-PostgresServer::~PostgresServer() {
+PostgresServer::~PostgresServer() { Stop(); }
+
+void PostgresServer::Stop() {
   if (started_) {
     RunOptions options;
     options.timeout_seconds = 30;
@@ -133,6 +144,7 @@ PostgresServer::~PostgresServer() {
                              "stop"}),
                options);
   }
+  started_ = false;
   std::error_code ignored;
   std::filesystem::remove_all(base_dir_, ignored);
 }

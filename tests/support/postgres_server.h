@@ -34,6 +34,8 @@ class PostgresServer {
 
  private:
   PostgresServer();
+  void Start();
+  void Stop();
   std::string Psql(const std::string& database, const std::string& user,
                    const std::string& sql) const;
 
