@@ -52,6 +52,7 @@ SmtpServer::SmtpServer(SmtpServerOptions options) {
   if (options.reject_recipient) argv.push_back("--reject-recipient");
   if (options.reject_message) argv.push_back("--reject-message");
   if (options.refuse_greeting) argv.push_back("--refuse-greeting");
+  if (options.silent) argv.push_back("--silent");
 
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
