@@ -88,10 +88,15 @@ SmtpServer::SmtpServer(SmtpServerOptions options) {
 }
 
 SmtpServer::~SmtpServer() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  // A server that does not stop within 5 s is killed, so a test never hangs in its tear-down.
+  for (int i = 0; i < 250; ++i) {
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
 }
 
 std::vector<ReceivedMail> SmtpServer::Messages() const {
