@@ -52,6 +52,7 @@ SmtpServer::SmtpServer(SmtpServerOptions options) {
   if (options.reject_recipient) argv.push_back("--reject-recipient");
   if (options.reject_message) argv.push_back("--reject-message");
   if (options.refuse_greeting) argv.push_back("--refuse-greeting");
+  if (options.silent) argv.push_back("--silent");
 
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -87,10 +88,15 @@ SmtpServer::SmtpServer(SmtpServerOptions options) {
 }
 
 SmtpServer::~SmtpServer() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  // A server that does not stop within 5 s is killed, so a test never hangs in its tear-down.
+  for (int i = 0; i < 250; ++i) {
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
 }
 
 std::vector<ReceivedMail> SmtpServer::Messages() const {

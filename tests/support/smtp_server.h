@@ -18,6 +18,7 @@ struct SmtpServerOptions {
   bool reject_recipient = false;  // every RCPT TO gets 550
   bool reject_message = false;    // DATA gets 554 after the message has been sent
   bool refuse_greeting = false;   // greets with 554 and hangs up
+  bool silent = false;            // accepts connections and never answers
 };
 
 struct ReceivedMail {

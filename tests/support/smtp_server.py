@@ -1,7 +1,7 @@
 """A real SMTP server on loopback for the tests: aiosmtpd, storing every message it accepts.
 
 Usage: smtp_server.py STORE_DIR [--user HEX --password HEX] [--reject-recipient]
-                     [--reject-message] [--refuse-greeting]
+                     [--reject-message] [--refuse-greeting] [--silent]
 Prints the port it listens on (a free one on 127.0.0.1) as one line once it accepts connections.
 Each message is stored as STORE_DIR/NNNNNN.msg: the envelope sender, a line with the number of
 recipients, one line per recipient, then the DATA bytes exactly as received (dot-unstuffed).
@@ -53,6 +53,10 @@ def make_authenticator(user, password):
     return authenticate
 
 
+class Silent(asyncio.Protocol):
+    """Accepts the connection and never says a word."""
+
+
 class RefuseGreeting(asyncio.Protocol):
     def connection_made(self, transport):
         transport.write(b"554 5.3.2 No service here\r\n")
@@ -70,6 +74,7 @@ async def main():
     parser.add_argument("--reject-recipient", action="store_true")
     parser.add_argument("--reject-message", action="store_true")
     parser.add_argument("--refuse-greeting", action="store_true")
+    parser.add_argument("--silent", action="store_true")
     args = parser.parse_args()
 
     handler = StoringHandler(args.store, args.reject_recipient, args.reject_message)
@@ -82,6 +87,8 @@ async def main():
     def factory():
         if args.refuse_greeting:
             return RefuseGreeting()
+        if args.silent:
+            return Silent()
         return SMTP(handler, hostname="relay-test.invalid", **kwargs)
 
     loop = asyncio.get_running_loop()

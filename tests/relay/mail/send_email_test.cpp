@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -442,6 +443,18 @@ TEST_F(SendEmailTest, FailingMailIsReportedWithoutStartingAnotherMail) {
   dbrelay::ReportError("primary down\n", dbrelay::kMailingAllowed);
   EXPECT_EQ(env_.console, "primary down\nConnect failed\n");
   EXPECT_EQ(attaches, 1);
+}
+
+// A server that accepts and never greets must not hold a run: the session set-up gives up after the
+// connect time-out (10 s). The bound here only guards against a hang.
+TEST_F(SendEmailTest, SilentServerIsAConnectFailure) {
+  SmtpServer server({.silent = true});
+  WriteSettings(&server);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(dbrelay::SendEmail("never\n"), 4);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 30.0);
+  EXPECT_EQ(env_.console, "Connect failed\n");
 }
 
 // The real program: with no arguments it reports its usage text with mailing allowed.
