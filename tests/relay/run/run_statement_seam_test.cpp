@@ -1,5 +1,5 @@
-// The statement run's handler for a COM error that the database object does not handle itself,
-// provoked through the connection seam: the real ODBC connection, with a Close that fails.
+// What a real driver cannot be made to do on demand, provoked through the connection seam on top
+// of a real SQLite connection: a Close that fails, and a negative count.
 
 #include <gtest/gtest.h>
 
@@ -62,6 +62,35 @@ TEST(ComErrorHandlerTest, FailingCloseIsReportedWithTheArgumentsAndGivesMinusOne
             " Source: Test driver\n Description: closing \"failed\"\nbadly\n");
   // The statement had taken effect before the close failed.
   EXPECT_EQ(RunProcess({"/usr/bin/sqlite3", db, "SELECT Signed FROM Docs"}).out, "1\n");
+}
+
+class NegativeCount : public dbrelay::ConnectionWrapper {
+ public:
+  using ConnectionWrapper::ConnectionWrapper;
+  void Execute(const std::string& text, int32_t* records_affected, int32_t options) override {
+    ConnectionWrapper::Execute(text, records_affected, options);
+    *records_affected = -1;
+  }
+};
+
+TEST(NegativeCountTest, FallsBelowTheDefaultMinimum) {
+  TempDir dir;
+  std::string db = dir.File("docs.db");
+  RunProcess({"/usr/bin/sqlite3", db, "CREATE TABLE Docs (Id INTEGER);"});
+  WriteFileBytes(dir.File("DbRelay.ini"),
+                 "[General]\r\nPriDBType=2\r\nPriOtherConnStr=Driver=SQLite3;Database=" + db + "\r\n");
+  InProcessEnv env(dir.File("DbRelay"));
+  dbrelay::ScopedEnvOverride use(&env);
+  dbrelay::SetConnectionFactoryForTesting(
+      [] { return std::make_unique<NegativeCount>(dbrelay::CreateOdbcConnection()); });
+  const char* argv[] = {"DbRelay", "CREATE INDEX i ON Docs (Id)"};
+  int code = dbrelay::RunStatement(2, argv);
+  dbrelay::SetConnectionFactoryForTesting(nullptr);
+  EXPECT_EQ(code, -1);
+  EXPECT_EQ(env.console.rfind("Less then expected lines are affected in query:CREATE INDEX i ON "
+                              "Docs (Id)\n\n\nGetLastError = ", 0),
+            0u)
+      << env.console;
 }
 
 }  // namespace
