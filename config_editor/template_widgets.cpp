@@ -71,7 +71,13 @@ TemplateWidgets BuildTemplateWidgets(QWidget* dialog, const DialogTemplate& dial
   for (const ControlTemplate& control : dialog_template.controls) {
     QWidget* widget = CreateControl(dialog, control, icon, widgets.units);
     widget->setObjectName(ControlObjectName(control.id));
-    widget->setGeometry(MapDialogRect(control.rect, widgets.units));
+    QRect geometry = MapDialogRect(control.rect, widgets.units);
+    if (control.kind == ControlKind::kGroupBox) {
+      // A group box draws its frame half a font height below the top of its rectangle, where a
+      // caption would sit; the template's adjoining boxes rely on that to meet in one line.
+      geometry.setTop(geometry.top() + widgets.units.height / 2);
+    }
+    widget->setGeometry(geometry);
     if (control.kind == ControlKind::kRadioButton) {
       if (current_group == nullptr) {
         current_group = new QButtonGroup(dialog);
