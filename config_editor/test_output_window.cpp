@@ -27,7 +27,9 @@ class InputBlocker : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (!IsUserInput(event->type()) || !watched->isWidgetType()) return false;
     auto* widget = static_cast<QWidget*>(watched);
-    return widget->window() == blocked_;
+    if (widget->window() != blocked_) return false;
+    event->ignore();  // a close event left accepted would still close the window
+    return true;
   }
 
  private:

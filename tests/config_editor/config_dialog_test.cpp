@@ -402,14 +402,16 @@ TEST_F(ConfigDialogTest, LongValuesAreCutOnLoadButSavedWhole) {
 }
 
 TEST_F(ConfigDialogTest, JunkFileLoadsWithoutHarmAndSaveKeepsItsLines) {
-  std::string junk = std::string("\x01\x02garbage\xff\xfe\r\n[General\r\n=novalue\r\n", 37) +
-                     "[General]\r\nPriDBType=junk\r\nEmailPort\r\n" + std::string(3000, '\0');
+  std::string junk = "\x01\x02garbage\xff\xfe\r\n[General\r\n=novalue\r\n"
+                     "[General]\r\nPriDBType=junk\r\nEmailPort\r\n" +
+                     std::string(3000, '\0') + "\r\nEmailTo=\"x\"\r\n";
   WriteFileBytes(ini(), junk);
   auto dialog = Open();
   EXPECT_TRUE(Button(*dialog, id::kPriSqlServer)->isChecked());
   EXPECT_EQ(Edit(*dialog, id::kPort)->text(), "25");
-  Save(*dialog);
+  EXPECT_EQ(Save(*dialog, {kYes, QMessageBox::Ok}).size(), 1u);  // no failure message
   Entries saved = SavedEntries();
+  EXPECT_NE(ReadFileBytes(ini()).find("\x01\x02garbage\xff\xfe\r\n"), std::string::npos);
   EXPECT_EQ(Value(saved, "PriDBType"), "1");
   EXPECT_EQ(Value(saved, "CopyFilePath"), "");
 }

@@ -114,7 +114,7 @@ TEST(EditorProcessTest, RunsFromItsFolderSavesBesideItselfAndLeavesAScreenshot) 
   std::filesystem::create_directories(artifacts);
   std::string shot = artifacts + "/DbRelayConfig.png";
   std::filesystem::remove(shot);
-  ProcessResult r = X(xvfb.display(), {"import", "-window", "root", shot});
+  ProcessResult r = X(xvfb.display(), {"import", "-window", window, shot});
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_TRUE(testing_support::FileExists(shot));
 

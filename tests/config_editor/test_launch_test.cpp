@@ -72,7 +72,7 @@ TEST_P(TestButtonTest, StartsDbRelayFromTheEditorFolderWithTheTestWord) {
   EXPECT_EQ(ReadFileBytes(dir_.File("cwd.txt")), std::filesystem::current_path().string() + "\n");
   QString output = Output(*dialog);
   EXPECT_TRUE(output.contains(QString("stand-in ran ") + GetParam().word)) << output.toStdString();
-  EXPECT_TRUE(output.contains("EmailSMTP=saved\r")) << output.toStdString();
+  EXPECT_TRUE(output.contains("EmailSMTP=saved")) << output.toStdString();
   auto* window = dialog->findChild<CTestOutputWindow*>("DbRelayTestOutput");
   EXPECT_TRUE(window->isVisible());
   EXPECT_TRUE(window->findChild<QPlainTextEdit*>("output")->isReadOnly());
