@@ -1,0 +1,18 @@
+#pragma once
+// Which controls of the settings dialog are enabled for the choices made in its radio groups and
+// check boxes. Disabling keeps a control's contents; the save writes them all the same.
+
+#include <vector>
+
+#include "config_editor/dialog_items.h"
+
+namespace config_editor {
+
+// The controls whose click re-runs UpdateControlStates.
+const std::vector<int>& ControlsThatUpdateStates();
+
+// Sets every dependent control enabled or disabled from the current state of 1045, 1059/1051,
+// 1031, 1014, 1034, 1037 and 1038. No other control is ever disabled.
+void UpdateControlStates(DialogItems& items);
+
+}  // namespace config_editor

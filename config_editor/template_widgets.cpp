@@ -1,0 +1,112 @@
+#include "config_editor/template_widgets.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace config_editor {
+namespace {
+
+// No character limit on edits (QLineEdit's own default is 32767).
+constexpr int kUnlimitedLength = 1 << 30;
+
+QWidget* CreateControl(QWidget* dialog, const ControlTemplate& control, const QIcon& icon,
+                       const DialogBaseUnits& units) {
+  const QString caption = QString::fromUtf8(control.caption.data(), control.caption.size());
+  switch (control.kind) {
+    case ControlKind::kGroupBox:
+      return new QGroupBox(dialog);
+    case ControlKind::kLabel: {
+      auto* label = new QLabel(caption, dialog);
+      label->setTextFormat(Qt::PlainText);
+      return label;
+    }
+    case ControlKind::kIcon: {
+      auto* label = new QLabel(dialog);
+      QSize size = MapDialogSize(control.rect.width, control.rect.height, units);
+      int side = std::min(size.width(), size.height());
+      label->setPixmap(icon.pixmap(side, side));
+      return label;
+    }
+    case ControlKind::kEdit:
+    case ControlKind::kPasswordEdit: {
+      auto* edit = new QLineEdit(dialog);
+      edit->setMaxLength(kUnlimitedLength);
+      if (control.kind == ControlKind::kPasswordEdit) edit->setEchoMode(QLineEdit::Password);
+      return edit;
+    }
+    case ControlKind::kCheckBox:
+      return new QCheckBox(caption, dialog);
+    case ControlKind::kRadioButton:
+      return new QRadioButton(caption, dialog);
+    case ControlKind::kPushButton:
+    case ControlKind::kDefaultButton: {
+      auto* button = new QPushButton(caption, dialog);
+      button->setDefault(control.kind == ControlKind::kDefaultButton);
+      return button;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+QString ControlObjectName(int id) { return QString::number(id); }
+
+TemplateWidgets BuildTemplateWidgets(QWidget* dialog, const DialogTemplate& dialog_template,
+                                     const QIcon& icon) {
+  TemplateWidgets widgets;
+  QFont font = DialogFont(dialog_template);
+  dialog->setFont(font);
+  widgets.units = BaseUnitsOfFont(font);
+  dialog->setFixedSize(
+      MapDialogSize(dialog_template.width, dialog_template.height, widgets.units));
+
+  QButtonGroup* current_group = nullptr;
+  QWidget* previous_in_chain = nullptr;
+  QString last_label;
+  for (const ControlTemplate& control : dialog_template.controls) {
+    QWidget* widget = CreateControl(dialog, control, icon, widgets.units);
+    widget->setObjectName(ControlObjectName(control.id));
+    QRect geometry = MapDialogRect(control.rect, widgets.units);
+    if (control.kind == ControlKind::kGroupBox) {
+      // A group box draws its frame half a font height below the top of its rectangle, where a
+      // caption would sit; the template's adjoining boxes rely on that to meet in one line.
+      geometry.setTop(geometry.top() + widgets.units.height / 2);
+    }
+    widget->setGeometry(geometry);
+    if (control.kind == ControlKind::kRadioButton) {
+      if (current_group == nullptr) {
+        current_group = new QButtonGroup(dialog);
+        current_group->setExclusive(true);
+        widgets.radio_groups.push_back(current_group);
+      }
+      current_group->addButton(static_cast<QRadioButton*>(widget));
+    } else {
+      // Every other control carries the group-start flag, so it closes the radio group before it.
+      current_group = nullptr;
+    }
+    // An edit is announced by the label before it, as a screen reader user expects.
+    if (control.kind == ControlKind::kLabel) {
+      last_label = QString::fromUtf8(control.caption.data(), control.caption.size());
+    } else if (control.kind == ControlKind::kEdit || control.kind == ControlKind::kPasswordEdit) {
+      if (!last_label.isEmpty()) widget->setAccessibleName(last_label);
+      last_label.clear();
+    } else {
+      last_label.clear();
+    }
+    if (widget->focusPolicy() & Qt::TabFocus) {
+      if (previous_in_chain != nullptr) QWidget::setTabOrder(previous_in_chain, widget);
+      previous_in_chain = widget;
+    }
+    widgets.in_order.push_back(widget);
+    if (control.id != kStaticId) widgets.by_id[control.id] = widget;
+  }
+  return widgets;
+}
+
+}  // namespace config_editor
