@@ -218,6 +218,8 @@ class CurlMailEngine : public MailEngine {
 
 }  // namespace
 
-std::unique_ptr<MailEngine> CreateMailEngine() { return std::make_unique<CurlMailEngine>(); }
-
 }  // namespace dbrelay
+
+extern "C" __attribute__((visibility("default"))) dbrelay::MailEngine* DbRelayCreateMailEngine() {
+  return new dbrelay::CurlMailEngine;
+}

@@ -11,8 +11,6 @@ ScopedMailEngineOverride::Factory& InstalledFactory() {
 }
 }  // namespace
 
-MailEngine::~MailEngine() = default;
-
 std::unique_ptr<MailEngine> NewMailEngine() {
   const auto& factory = InstalledFactory();
   return factory ? factory() : CreateMailEngine();

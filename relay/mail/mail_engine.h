@@ -44,7 +44,7 @@ class MailEngine {
   MailEngine() = default;
   MailEngine(const MailEngine&) = delete;
   MailEngine& operator=(const MailEngine&) = delete;
-  virtual ~MailEngine();  // frees whatever a cycle left behind
+  virtual ~MailEngine() = default;  // frees whatever a cycle left behind
 
   virtual int Attach(int channels, int32_t key) = 0;
   virtual int SetInteger(int channel, int parameter, int value) = 0;
@@ -90,7 +90,9 @@ class MailEngineWrapper : public MailEngine {
   std::unique_ptr<MailEngine> target_;
 };
 
-// The engine backed by libcurl.
+// The engine backed by libcurl, from the mail module (libdbrelay_mail.so), which is loaded only when
+// a run sends mail. When the module cannot be loaded the engine refuses to attach, so the failure
+// shows as "Cannot attach SEE". Never nullptr.
 std::unique_ptr<MailEngine> CreateMailEngine();
 
 // The engine for the next cycle: CreateMailEngine() unless a test has installed a factory.

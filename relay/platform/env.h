@@ -53,6 +53,14 @@ class Env {
   // module missing), so the caller can take the console path and no report is lost.
   virtual bool ShowNotice(const std::string& text) = 0;
 
+  // Modules (posix_modules.cpp).
+
+  // The address of symbol in the module file_name, loaded on first use from the folder of the
+  // program, else from the folder the build put it in; nullptr when neither can be loaded. Large
+  // libraries (Qt, libcurl) live in such modules so that a run which needs none of them does not
+  // pay for loading them.
+  virtual void* LoadModuleSymbol(const std::string& file_name, const char* symbol) = 0;
+
   // Clock (posix_clock.cpp).
 
   // The local time now.
@@ -123,6 +131,9 @@ class EnvWrapper : public Env {
     return target_->GetVariable(name);
   }
   bool ShowNotice(const std::string& text) override { return target_->ShowNotice(text); }
+  void* LoadModuleSymbol(const std::string& file_name, const char* symbol) override {
+    return target_->LoadModuleSymbol(file_name, symbol);
+  }
   LocalTime GetLocalTime() override { return target_->GetLocalTime(); }
   int StartProcess(const std::vector<std::string>& argv, int* pid) override {
     return target_->StartProcess(argv, pid);

@@ -13,6 +13,7 @@ class PosixEnv final : public Env {
   void SleepForMilliseconds(int ms) override;
   std::optional<std::string> GetVariable(const char* name) override;
   bool ShowNotice(const std::string& text) override;  // posix_notice.cpp
+  void* LoadModuleSymbol(const std::string& file_name, const char* symbol) override;  // posix_modules.cpp
 
   LocalTime GetLocalTime() override;  // posix_clock.cpp
 

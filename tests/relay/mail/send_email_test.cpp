@@ -126,6 +126,23 @@ TEST_F(SendEmailTest, MessageArrivesUnderTheSubjectWithTheBodyUnchanged) {
   EXPECT_EQ(parsed.headers.rfind("Date: ", 0), 0u);
 }
 
+// The engine lives in a module loaded on demand; without it the cycle stops at attaching.
+class NoModules : public RecordingEnv {
+ public:
+  using RecordingEnv::RecordingEnv;
+  void* LoadModuleSymbol(const std::string&, const char*) override { return nullptr; }
+};
+
+TEST_F(SendEmailTest, MissingMailModuleCannotAttach) {
+  SmtpServer server;
+  WriteSettings(&server);
+  NoModules no_modules(dir_.File("DbRelay"));
+  dbrelay::ScopedEnvOverride use(&no_modules);
+  EXPECT_EQ(dbrelay::SendEmail("body\n"), 1);
+  EXPECT_EQ(no_modules.console, "Cannot attach SEE\n");
+  EXPECT_TRUE(server.Messages().empty());
+}
+
 TEST_F(SendEmailTest, DisplayNameStaysInTheHeaderAndLeavesTheEnvelope) {
   SmtpServer server;
   WriteSettings(&server);

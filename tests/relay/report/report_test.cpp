@@ -142,12 +142,21 @@ std::string LoaderTrace(const RelaySandbox& relay, RunOptions options,
   return trace;
 }
 
-TEST(ReportProcessTest, RunWithoutABoxMapsNoQt) {
+TEST(ReportProcessTest, RunWithoutABoxOrAMailMapsNeitherQtNorCurl) {
   RelaySandbox relay;
-  relay.WriteIni({"MsgBoxOnError=0"});
+  relay.WriteIni({"MsgBoxOnError=0", "EmailOnError=0"});
   std::string trace = LoaderTrace(relay, {}, {});
   ASSERT_NE(trace.find("libc.so"), std::string::npos) << "no loader trace";
   EXPECT_EQ(trace.find("libQt6"), std::string::npos);
+  EXPECT_EQ(trace.find("libcurl"), std::string::npos);
+}
+
+TEST(ReportProcessTest, MailLoadsTheMailModuleOnDemand) {
+  RelaySandbox relay;
+  relay.WriteIni({"EmailOnError=1", "EmailSMTP=127.0.0.1:1", "EmailTo=a@example.test"});
+  std::string trace = LoaderTrace(relay, {}, {});
+  EXPECT_NE(trace.find("libdbrelay_mail.so"), std::string::npos);
+  EXPECT_NE(trace.find("libcurl"), std::string::npos);
 }
 
 TEST(ReportProcessTest, BoxWithoutADisplayTakesTheConsole) {

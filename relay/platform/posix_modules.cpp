@@ -1,0 +1,37 @@
+// Modules loaded on demand (the message box, the mail engine).
+
+#include <dlfcn.h>
+
+#include <map>
+#include <string>
+
+#include "relay/platform/posix_env.h"
+
+namespace dbrelay {
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+}  // namespace
+
+void* PosixEnv::LoadModuleSymbol(const std::string& file_name, const char* symbol) {
+  // A module stays loaded for the rest of the process: what it returned may still be in use.
+  static std::map<std::string, void*> handles;
+  auto found = handles.find(file_name);
+  if (found == handles.end()) {
+    void* handle = nullptr;
+    // Beside the program first (how it is deployed), then where the build put it.
+    for (const std::string& folder : {FolderOf(ExecutablePath()), std::string(DBRELAY_MODULE_DIR)}) {
+      handle = ::dlopen((folder + "/" + file_name).c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (handle != nullptr) break;
+    }
+    found = handles.emplace(file_name, handle).first;
+  }
+  return found->second == nullptr ? nullptr : ::dlsym(found->second, symbol);
+}
+
+}  // namespace dbrelay
