@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "tests/support/relay_sandbox.h"
+#include "tests/support/service_process.h"
 #include "tests/support/xvfb_server.h"
 
 namespace {
@@ -22,20 +23,7 @@ using testing_support::RunOptions;
 using testing_support::RunProcess;
 using testing_support::TempDir;
 
-// RunProcess takes a path: find a tool on PATH.
-std::string Which(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string candidate = dirs.substr(start, end - start) + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    start = end + 1;
-  }
-  return name;
-}
+std::string Which(const std::string& name) { return testing_support::FindOnPath(name); }
 
 class EditorProcess {
  public:

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/support/relay_sandbox.h"
+#include "tests/support/service_process.h"
 
 namespace config_editor {
 namespace {
@@ -16,20 +17,7 @@ using testing_support::RunProcess;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
 
-// RunProcess takes a path: find a tool on PATH.
-std::string Which(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string candidate = dirs.substr(start, end - start) + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    start = end + 1;
-  }
-  return name;
-}
+std::string Which(const std::string& name) { return testing_support::FindOnPath(name); }
 
 std::string Record(const std::string& file_version) {
   std::string r(kVersionRecordMarker);

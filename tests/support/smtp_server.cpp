@@ -1,13 +1,8 @@
 #include "tests/support/smtp_server.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,8 +10,6 @@
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
 
 namespace testing_support {
 
@@ -54,50 +47,12 @@ SmtpServer::SmtpServer(SmtpServerOptions options) {
   if (options.refuse_greeting) argv.push_back("--refuse-greeting");
   if (options.silent) argv.push_back("--silent");
 
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  std::vector<char*> args;
-  for (std::string& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[1]);
-  if (rc != 0) {
-    ::close(fds[0]);
-    throw std::runtime_error("cannot start the SMTP server");
-  }
-  pid_ = pid;
   // The script prints its port once the socket listens.
-  std::string number;
-  pollfd pfd{fds[0], POLLIN, 0};
-  char c = 0;
-  while (::poll(&pfd, 1, 15000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-  ::close(fds[0]);
-  if (number.empty()) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-    throw std::runtime_error("the SMTP server did not report its port");
-  }
-  port_ = std::stoi(number);
+  process_ = std::make_unique<ServiceProcess>(argv);
+  port_ = std::stoi(process_->first_line());
 }
 
-SmtpServer::~SmtpServer() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGTERM);
-  // A server that does not stop within 5 s is killed, so a test never hangs in its tear-down.
-  for (int i = 0; i < 250; ++i) {
-    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, nullptr, 0);
-}
+SmtpServer::~SmtpServer() = default;
 
 std::vector<ReceivedMail> SmtpServer::Messages() const {
   std::vector<std::string> names;

@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
 #include "tests/support/relay_sandbox.h"
+#include "tests/support/service_process.h"
 
 namespace testing_support {
 
@@ -45,7 +48,7 @@ class SmtpServer {
 
  private:
   TempDir store_;
-  int pid_ = -1;
+  std::unique_ptr<ServiceProcess> process_;  // stopped before its store goes
   int port_ = 0;
 };
 

@@ -4,20 +4,21 @@
 
 #include <string>
 
+#include "tests/support/service_process.h"
+
 namespace testing_support {
 
 class XvfbServer {
  public:
   XvfbServer();  // throws std::runtime_error when Xvfb cannot be started
-  ~XvfbServer();
-  XvfbServer(const XvfbServer&) = delete;
-  XvfbServer& operator=(const XvfbServer&) = delete;
 
   // The value for DISPLAY, such as ":3".
   const std::string& display() const { return display_; }
 
  private:
-  int pid_ = -1;
+  // -displayfd makes the server pick a free display and write its number to our pipe.
+  ServiceProcess process_{{"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
+                           "1280x1024x24", "-noreset"}};
   std::string display_;
 };
 

@@ -12,6 +12,7 @@
 #include "relay/platform/env.h"
 #include "relay/report/report.h"
 #include "settings/setting_codec.h"
+#include "tests/support/in_process_env.h"
 #include "tests/support/relay_sandbox.h"
 #include "tests/support/smtp_server.h"
 
@@ -26,24 +27,17 @@ using testing_support::WriteFileBytes;
 
 // The mail code in this process, with its settings file in a temporary folder and the console and
 // the pause recorded. on_console sees what the server holds at the moment a report is shown.
-class RecordingEnv : public dbrelay::EnvWrapper {
+// Notes, at each console report, how many mails had arrived, so a test sees the text shown first.
+class RecordingEnv : public testing_support::InProcessEnv {
  public:
-  explicit RecordingEnv(std::string exe) : EnvWrapper(dbrelay::Env::Default()), exe_(exe) {}
-  std::string ExecutablePath() override { return exe_; }
+  using InProcessEnv::InProcessEnv;
   void WriteConsole(std::string_view text) override {
-    console += text;
+    InProcessEnv::WriteConsole(text);
     if (server != nullptr) mails_when_shown.push_back(server->Messages().size());
   }
-  void SleepForMilliseconds(int ms) override { pauses.push_back(ms); }
-  bool ShowNotice(const std::string&) override { return false; }
 
-  std::string console;
-  std::vector<int> pauses;
   const SmtpServer* server = nullptr;
   std::vector<size_t> mails_when_shown;
-
- private:
-  std::string exe_;
 };
 
 std::string DecodeBase64(const std::string& text) {
@@ -101,7 +95,7 @@ class SendEmailTest : public testing::Test {
   }
 
   TempDir dir_;
-  RecordingEnv env_{dir_.File("DbRelay")};
+  RecordingEnv env_{dir_.path()};
   dbrelay::ScopedEnvOverride use_{&env_};
 };
 
@@ -136,7 +130,7 @@ class NoModules : public RecordingEnv {
 TEST_F(SendEmailTest, MissingMailModuleCannotAttach) {
   SmtpServer server;
   WriteSettings(&server);
-  NoModules no_modules(dir_.File("DbRelay"));
+  NoModules no_modules(dir_.path());
   dbrelay::ScopedEnvOverride use(&no_modules);
   EXPECT_EQ(dbrelay::SendEmail("body\n"), 1);
   EXPECT_EQ(no_modules.console, "Cannot attach SEE\n");

@@ -147,16 +147,16 @@ TEST_F(CopyFileTest, NoCopyAndNoLogWhenSwitchedOffOrNoFolder) {
 }
 
 // Breaks the copy half-way, as a full disk or a failing rename would.
-class FailingCopyEnv : public output_test::SettingsEnv {
+class FailingCopyEnv : public output_test::InProcessEnv {
  public:
-  using SettingsEnv::SettingsEnv;
+  using InProcessEnv::InProcessEnv;
   int CopyFileContents(const std::string& from, const std::string& to) override {
-    if (!break_copy) return SettingsEnv::CopyFileContents(from, to);
+    if (!break_copy) return InProcessEnv::CopyFileContents(from, to);
     WriteFileBytes(to, "%PDF-1.4 sig");  // what got through before the disk filled
     return ENOSPC;
   }
   int RenameFile(const std::string& from, const std::string& to) override {
-    return break_rename ? EXDEV : SettingsEnv::RenameFile(from, to);
+    return break_rename ? EXDEV : InProcessEnv::RenameFile(from, to);
   }
   bool break_copy = false;
   bool break_rename = false;

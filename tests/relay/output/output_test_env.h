@@ -1,35 +1,18 @@
 #pragma once
-// What the output tests share: an Env that reads its settings from a temporary folder, records
-// the console and skips the report pause, and a way to start the helper program with its output
-// on a pipe.
+// What the output tests share: the in-process Env, a fixture with its own settings file, and a way
+// to start the helper program with its output on a pipe.
 
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "relay/platform/env.h"
+#include "tests/support/in_process_env.h"
 #include "tests/support/relay_sandbox.h"
 
 namespace output_test {
 
-class SettingsEnv : public dbrelay::EnvWrapper {
- public:
-  // Settings are read from dir/DbRelay.ini.
-  explicit SettingsEnv(const std::string& dir)
-      : EnvWrapper(dbrelay::Env::Default()), exe_(dir + "/DbRelay") {}
-  std::string ExecutablePath() override { return exe_; }
-  void WriteConsole(std::string_view text) override { console += text; }
-  void SleepForMilliseconds(int) override {}
-  dbrelay::LocalTime GetLocalTime() override {
-    return local_time ? *local_time : EnvWrapper::GetLocalTime();
-  }
-
-  std::string console;
-  std::optional<dbrelay::LocalTime> local_time;
-
- private:
-  std::string exe_;
-};
+using testing_support::InProcessEnv;
 
 // A temporary folder with its own settings file, installed as the Env of the test.
 class SettingsFixtureBase {
@@ -40,7 +23,7 @@ class SettingsFixtureBase {
 
  protected:
   testing_support::TempDir dir_;
-  SettingsEnv env_{dir_.path()};
+  InProcessEnv env_{dir_.path()};
   dbrelay::ScopedEnvOverride use_{&env_};
 };
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "relay/platform/env.h"
+#include "tests/support/in_process_env.h"
 #include "tests/support/relay_sandbox.h"
 #include "tests/support/xvfb_server.h"
 
@@ -19,31 +20,16 @@ using testing_support::RunOptions;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
 
-// Runs the reporting code in this process, with its settings file in a temporary folder and the
-// console, the pause and the box recorded.
-class RecordingEnv : public dbrelay::EnvWrapper {
+// The reporting code in this process, with the pause variable under the test's control and a box
+// that can be shown unless a test says otherwise.
+class RecordingEnv : public testing_support::InProcessEnv {
  public:
-  explicit RecordingEnv(std::string exe) : EnvWrapper(dbrelay::Env::Default()), exe_(exe) {}
-  std::string ExecutablePath() override { return exe_; }
-  void WriteConsole(std::string_view text) override { console += text; }
-  void SleepForMilliseconds(int ms) override { pauses.push_back(ms); }
+  explicit RecordingEnv(const std::string& folder) : InProcessEnv(folder) { notice_can_show = true; }
   std::optional<std::string> GetVariable(const char* name) override {
     if (std::string(name) == "DBRELAY_REPORT_PAUSE_MS") return pause_variable;
-    return EnvWrapper::GetVariable(name);
+    return InProcessEnv::GetVariable(name);
   }
-  bool ShowNotice(const std::string& text) override {
-    boxes.push_back(text);
-    return box_can_show;
-  }
-
-  std::string console;
-  std::vector<int> pauses;
-  std::vector<std::string> boxes;
-  bool box_can_show = true;
   std::optional<std::string> pause_variable;
-
- private:
-  std::string exe_;
 };
 
 class ReportTest : public testing::Test {
@@ -52,7 +38,7 @@ class ReportTest : public testing::Test {
     WriteFileBytes(dir_.File("DbRelay.ini"), "[General]\r\n" + lines);
   }
   TempDir dir_;
-  RecordingEnv env_{dir_.File("DbRelay")};
+  RecordingEnv env_{dir_.path()};
   dbrelay::ScopedEnvOverride use_{&env_};
 };
 
@@ -60,7 +46,7 @@ TEST_F(ReportTest, ConsoleGetsTheTextVerbatimThenTheFullPause) {
   dbrelay::ReportError("100% LIKE 'a%s%n%d'\n", dbrelay::kMailingAllowed);
   EXPECT_EQ(env_.console, "100% LIKE 'a%s%n%d'\n");
   EXPECT_EQ(env_.pauses, std::vector<int>{5000});
-  EXPECT_TRUE(env_.boxes.empty());
+  EXPECT_TRUE(env_.notices.empty());
 }
 
 struct SwitchCase {
@@ -74,7 +60,7 @@ class ReportSwitchTest : public ReportTest, public testing::WithParamInterface<S
 TEST_P(ReportSwitchTest, MessageBoxOnlyWhenExactlyOne) {
   WriteSettings(GetParam().settings);
   dbrelay::ReportError("text\n", dbrelay::kMailingAllowed);
-  EXPECT_EQ(env_.boxes.size(), GetParam().box ? 1u : 0u);
+  EXPECT_EQ(env_.notices.size(), GetParam().box ? 1u : 0u);
   EXPECT_EQ(env_.console, GetParam().box ? "" : "text\n");
   EXPECT_EQ(env_.pauses.size(), GetParam().box ? 0u : 1u);
 }
@@ -89,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReportSwitchTest,
 
 TEST_F(ReportTest, BoxThatCannotBeShownFallsBackToTheConsole) {
   WriteSettings("MsgBoxOnError=1\r\n");
-  env_.box_can_show = false;
+  env_.notice_can_show = false;
   dbrelay::ReportError("not lost\n", dbrelay::kMailingAllowed);
   EXPECT_EQ(env_.console, "not lost\n");
   EXPECT_EQ(env_.pauses, std::vector<int>{5000});

@@ -3,32 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "relay/database/com_error.h"
 #include "relay/database/connection.h"
-#include "relay/platform/env.h"
 #include "relay/run/run_statement.h"
+#include "tests/support/in_process_env.h"
 #include "tests/support/relay_sandbox.h"
 
 namespace {
 
+using testing_support::InProcessEnv;
 using testing_support::RunProcess;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
-
-class InProcessEnv : public dbrelay::EnvWrapper {
- public:
-  explicit InProcessEnv(std::string exe) : EnvWrapper(dbrelay::Env::Default()), exe_(exe) {}
-  std::string ExecutablePath() override { return exe_; }
-  void WriteConsole(std::string_view text) override { console += text; }
-  void SleepForMilliseconds(int) override {}
-  std::string console;
-
- private:
-  std::string exe_;
-};
 
 class FailingClose : public dbrelay::ConnectionWrapper {
  public:
@@ -39,31 +29,6 @@ class FailingClose : public dbrelay::ConnectionWrapper {
   }
 };
 
-TEST(ComErrorHandlerTest, FailingCloseIsReportedWithTheArgumentsAndGivesMinusOne) {
-  TempDir dir;
-  std::string db = dir.File("docs.db");
-  RunProcess({"/usr/bin/sqlite3", db, "CREATE TABLE Docs (Id INTEGER, Signed INTEGER);"
-                                      "INSERT INTO Docs VALUES (7, 0);"});
-  WriteFileBytes(dir.File("DbRelay.ini"),
-                 "[General]\r\nPriDBType=2\r\nPriOtherConnStr=Driver=SQLite3;Database=" + db + "\r\n");
-  InProcessEnv env(dir.File("DbRelay"));
-  dbrelay::ScopedEnvOverride use(&env);
-  dbrelay::SetConnectionFactoryForTesting(
-      [] { return std::make_unique<FailingClose>(dbrelay::CreateOdbcConnection()); });
-
-  const char* argv[] = {"/opt/relay/DbRelay", "UPDATE Docs SET Signed=1", "7.pdf"};
-  int code = dbrelay::RunStatement(3, argv);
-  dbrelay::SetConnectionFactoryForTesting(nullptr);
-
-  EXPECT_EQ(code, -1);
-  EXPECT_EQ(env.console,
-            "\n/opt/relay/DbRelay\nUPDATE Docs SET Signed=1\n7.pdf\n"
-            "CADODataBase Error:\n Code: 80004005\n Code meaning: Unspecified error\n"
-            " Source: Test driver\n Description: closing \"failed\"\nbadly\n");
-  // The statement had taken effect before the close failed.
-  EXPECT_EQ(RunProcess({"/usr/bin/sqlite3", db, "SELECT Signed FROM Docs"}).out, "1\n");
-}
-
 class NegativeCount : public dbrelay::ConnectionWrapper {
  public:
   using ConnectionWrapper::ConnectionWrapper;
@@ -73,24 +38,51 @@ class NegativeCount : public dbrelay::ConnectionWrapper {
   }
 };
 
-TEST(NegativeCountTest, FallsBelowTheDefaultMinimum) {
-  TempDir dir;
-  std::string db = dir.File("docs.db");
-  RunProcess({"/usr/bin/sqlite3", db, "CREATE TABLE Docs (Id INTEGER);"});
-  WriteFileBytes(dir.File("DbRelay.ini"),
-                 "[General]\r\nPriDBType=2\r\nPriOtherConnStr=Driver=SQLite3;Database=" + db + "\r\n");
-  InProcessEnv env(dir.File("DbRelay"));
-  dbrelay::ScopedEnvOverride use(&env);
-  dbrelay::SetConnectionFactoryForTesting(
-      [] { return std::make_unique<NegativeCount>(dbrelay::CreateOdbcConnection()); });
-  const char* argv[] = {"DbRelay", "CREATE INDEX i ON Docs (Id)"};
-  int code = dbrelay::RunStatement(2, argv);
-  dbrelay::SetConnectionFactoryForTesting(nullptr);
-  EXPECT_EQ(code, -1);
-  EXPECT_EQ(env.console.rfind("Less then expected lines are affected in query:CREATE INDEX i ON "
-                              "Docs (Id)\n\n\nGetLastError = ", 0),
+// RunStatement in this process on a SQLite primary, with every connection wrapped as the test says.
+class SeamTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    RunProcess({"/usr/bin/sqlite3", db_, "CREATE TABLE Docs (Id INTEGER, Signed INTEGER);"
+                                         "INSERT INTO Docs VALUES (7, 0);"});
+    WriteFileBytes(dir_.File("DbRelay.ini"),
+                   "[General]\r\nPriDBType=2\r\nPriOtherConnStr=Driver=SQLite3;Database=" + db_ +
+                       "\r\n");
+  }
+  void TearDown() override { dbrelay::SetConnectionFactoryForTesting(nullptr); }
+
+  template <typename Wrapper>
+  void WrapConnections() {
+    dbrelay::SetConnectionFactoryForTesting(
+        [] { return std::make_unique<Wrapper>(dbrelay::CreateOdbcConnection()); });
+  }
+  std::string Signed() { return RunProcess({"/usr/bin/sqlite3", db_, "SELECT Signed FROM Docs"}).out; }
+
+  TempDir dir_;
+  std::string db_ = dir_.File("docs.db");
+  InProcessEnv env_{dir_.path()};
+  dbrelay::ScopedEnvOverride use_{&env_};
+};
+
+TEST_F(SeamTest, FailingCloseIsReportedWithTheArgumentsAndGivesMinusOne) {
+  WrapConnections<FailingClose>();
+  const char* argv[] = {"/opt/relay/DbRelay", "UPDATE Docs SET Signed=1", "7.pdf"};
+  EXPECT_EQ(dbrelay::RunStatement(3, argv), -1);
+  EXPECT_EQ(env_.console,
+            "\n/opt/relay/DbRelay\nUPDATE Docs SET Signed=1\n7.pdf\n"
+            "CADODataBase Error:\n Code: 80004005\n Code meaning: Unspecified error\n"
+            " Source: Test driver\n Description: closing \"failed\"\nbadly\n");
+  // The statement had taken effect before the close failed.
+  EXPECT_EQ(Signed(), "1\n");
+}
+
+TEST_F(SeamTest, NegativeCountFallsBelowTheDefaultMinimum) {
+  WrapConnections<NegativeCount>();
+  const char* argv[] = {"DbRelay", "UPDATE Docs SET Signed=1"};
+  EXPECT_EQ(dbrelay::RunStatement(2, argv), -1);
+  EXPECT_EQ(env_.console.rfind("Less then expected lines are affected in query:UPDATE Docs SET "
+                               "Signed=1\n\n\nGetLastError = ", 0),
             0u)
-      << env.console;
+      << env_.console;
 }
 
 }  // namespace
