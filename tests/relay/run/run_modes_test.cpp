@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "tests/support/in_process_env.h"
 #include "tests/support/relay_sandbox.h"
 
 namespace {
@@ -43,6 +44,22 @@ TEST(JoinCommandLineTest, JoinsWithSingleSpacesAndNoQuotes) {
   const char* argv[] = {"/opt/DbRelay", "UPDATE a SET b=1", "", "name"};
   EXPECT_EQ(dbrelay::JoinCommandLine(4, argv), "/opt/DbRelay UPDATE a SET b=1  name");
   EXPECT_EQ(dbrelay::JoinCommandLine(1, argv), "/opt/DbRelay");
+}
+
+// A program that cannot find its own path cannot find its settings either: it stops at start-up.
+class NoExecutablePath : public testing_support::InProcessEnv {
+ public:
+  using InProcessEnv::InProcessEnv;
+  std::string ExecutablePath() override { return ""; }
+};
+
+TEST(StartUpTest, MissingOwnPathIsAFatalStartUpError) {
+  testing_support::TempDir dir;
+  NoExecutablePath env(dir.path());
+  dbrelay::ScopedEnvOverride use(&env);
+  const char* argv[] = {"DbRelay", "PriTest"};
+  EXPECT_EQ(dbrelay::RelayMain(2, argv), -1);
+  EXPECT_EQ(env.console, "Fatal Error: MFC initialization failed\n");
 }
 
 // The whole program as a caller sees it.
