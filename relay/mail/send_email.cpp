@@ -1,8 +1,8 @@
 #include "relay/mail/send_email.h"
 
-#include <cstdio>
 #include <memory>
 
+#include "relay/common/format_text.h"
 #include "relay/common/multibyte_text.h"
 #include "relay/mail/mail_engine.h"
 #include "relay/mail/mail_message.h"
@@ -28,12 +28,6 @@ std::string ServerWithPort(const std::string& server) {
 
 void ReportMailFailure(const std::string& text) { ReportError(text, kMailingSuppressed); }
 
-std::string Format(const char* format, int value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
 }  // namespace
 
 std::string BracketAddress(const std::string& address) {
@@ -51,12 +45,12 @@ int SendEmail(const std::string& message) {
 
   std::string user = ReadMailSetting("EmailUserName");
   if (int r = engine->SetString(kMailChannel, kMailParamUserName, user); r < 0) {
-    ReportMailFailure(Format("Cannot set UserName (%d)\n", r));
+    ReportMailFailure(FormatText("Cannot set UserName (%d)\n", r));
     return 2;
   }
   std::string password = settings::DecodeSettingValue(ReadMailSetting("EmailPassword"));
   if (int r = engine->SetString(kMailChannel, kMailParamPassword, password); r < 0) {
-    ReportMailFailure(Format("Cannot set Password (%d)\n", r));
+    ReportMailFailure(FormatText("Cannot set Password (%d)\n", r));
     return 3;
   }
 

@@ -8,7 +8,7 @@
 #include "relay/database/error_text.h"
 #include "relay/mail/send_email.h"
 #include "relay/report/report.h"
-#include "relay/run/format_text.h"
+#include "relay/common/format_text.h"
 #include "relay/settings/relay_ini.h"
 #include "settings/setting_codec.h"
 

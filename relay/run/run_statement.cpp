@@ -15,7 +15,7 @@
 #include "relay/output/sign_file.h"
 #include "relay/output/text_file.h"
 #include "relay/report/report.h"
-#include "relay/run/format_text.h"
+#include "relay/common/format_text.h"
 #include "relay/settings/relay_ini.h"
 #include "settings/setting_codec.h"
 

@@ -1,4 +1,4 @@
-#include "relay/run/format_text.h"
+#include "relay/common/format_text.h"
 
 #include <cstdarg>
 #include <cstdio>
