@@ -13,11 +13,12 @@ namespace dbrelay {
 
 namespace {
 
-// The start-up the program cannot go on without: the locale of the environment (so multibyte
-// searches follow its encoding, falling back to "C" when that locale is not installed) and the
+// The start-up the program cannot go on without: the character encoding of the environment's
+// locale (so multibyte searches and the mail's charset follow it, falling back to "C" when that
+// locale is not installed; the other categories are never used, so they are not loaded) and the
 // program's own path, which locates the settings file.
 bool InitializeFramework() {
-  if (std::setlocale(LC_ALL, "") == nullptr) std::setlocale(LC_ALL, "C");
+  if (std::setlocale(LC_CTYPE, "") == nullptr) std::setlocale(LC_CTYPE, "C");
   return !CurrentEnv()->ExecutablePath().empty();
 }
 
