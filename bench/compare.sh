@@ -5,6 +5,7 @@
 # resident memory, the ratios with their goals and whether each is met, and whether any DbRelay
 # run mapped a Qt library.
 # Usage: bench/compare.sh [BUILD_DIR] [RUNS]
+# Exit status: 0 every goal met, 1 a goal missed, 2 a run failed or mapped Qt.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
