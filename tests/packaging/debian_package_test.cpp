@@ -4,14 +4,18 @@
 // it into a scratch root of its own with dpkg-deb, the way dpkg unpacks it.
 
 #include <dirent.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/odbc_config.h"
@@ -21,6 +25,7 @@
 
 namespace {
 
+using testing_support::FileExists;
 using testing_support::FindOnPath;
 using testing_support::OdbcConfig;
 using testing_support::ProcessResult;
@@ -381,5 +386,146 @@ INSTANTIATE_TEST_SUITE_P(
         ToolCase{"lintian", "lintian", "lintian --fail-on error --tag-display-limit 0 %d",
                  false}),
     [](const testing::TestParamInfo<ToolCase>& info) { return std::string(info.param.name); });
+
+// The package installed on this very system with dpkg, as an administrator installs it: the
+// settings folder and file for group dbrelay, a save by a member through the link beside the
+// programs, a run of the installed DbRelay by a member, an upgrade that keeps the saved settings,
+// and a purge that leaves nothing behind. Runs only as root, and only where dbrelay is not
+// installed and /etc/dbrelay does not exist, so that the purge undoes exactly what the test did.
+class SystemInstallTest : public DebianPackageTest {
+ protected:
+  void SetUp() override {
+    DebianPackageTest::SetUp();
+    if (geteuid() != 0) GTEST_SKIP() << "installing with dpkg needs root";
+    if (RunShell(Quote(FindOnPath("dpkg-query")) + " -W dbrelay").exit_status == 0)
+      GTEST_SKIP() << "dbrelay is installed here; the test would remove it";
+    struct stat st {};
+    if (lstat("/etc/dbrelay", &st) == 0) GTEST_SKIP() << "/etc/dbrelay exists already";
+    group_existed_ = getgrnam("dbrelay") != nullptr;
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    nobody_uid_ = nobody->pw_uid;
+    nobody_gid_ = nobody->pw_gid;
+  }
+  void TearDown() override {
+    if (!installed_) return;
+    Dpkg({"--purge", "dbrelay"});
+    if (!group_existed_ && getgrnam("dbrelay") != nullptr)
+      RunProcess({FindOnPath("groupdel"), "dbrelay"});
+  }
+
+  // dpkg refuses to start while another dpkg or apt holds its lock: wait for it, a bounded time.
+  ProcessResult Dpkg(const std::vector<std::string>& args) {
+    std::string command = Quote(FindOnPath("dpkg"));
+    for (const std::string& arg : args) command += " " + Quote(arg);
+    RunOptions options;
+    options.env = {{"DEBIAN_FRONTEND", "noninteractive"}};
+    options.timeout_seconds = 120;
+    ProcessResult r;
+    for (int attempt = 0; attempt < 60; ++attempt) {
+      r = RunShell(command, options);
+      if (r.out.find("lock") == std::string::npos || r.exit_status == 0) break;
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    return r;
+  }
+  void Install() {
+    installed_ = true;
+    ProcessResult r = Dpkg({"-i", deb_});
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+  }
+
+  // Runs argv as the unprivileged user nobody, with group dbrelay or without it.
+  ProcessResult AsNobody(const std::vector<std::string>& argv, bool in_group) {
+    std::vector<std::string> full = {FindOnPath("setpriv"), "--reuid=" + std::to_string(nobody_uid_),
+                                     "--regid=" + std::to_string(nobody_gid_)};
+    full.push_back(in_group ? "--groups=dbrelay" : "--clear-groups");
+    full.push_back("--");
+    full.insert(full.end(), argv.begin(), argv.end());
+    RunOptions options;
+    options.env = {{"DBRELAY_REPORT_PAUSE_MS", "0"}, {"HOME", "/nonexistent"}};
+    options.unset_env = {"DISPLAY", "WAYLAND_DISPLAY"};
+    return RunProcess(full, options);
+  }
+
+  // The mode, owner and group of path (not following a link).
+  struct Owned {
+    unsigned mode;
+    uid_t uid;
+    gid_t gid;
+    bool operator==(const Owned&) const = default;
+  };
+  static Owned StatOf(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return {0, 0, 0};
+    return {static_cast<unsigned>(st.st_mode & 07777), st.st_uid, st.st_gid};
+  }
+
+  bool installed_ = false;
+  bool group_existed_ = false;
+  uid_t nobody_uid_ = 0;
+  gid_t nobody_gid_ = 0;
+};
+
+TEST_F(SystemInstallTest, MembersOfDbrelaySaveAndRunAndUpgradesKeepTheSettings) {
+  ASSERT_NO_FATAL_FAILURE(Install());
+  const group* dbrelay = getgrnam("dbrelay");
+  ASSERT_NE(dbrelay, nullptr) << "postinst made no group";
+  const gid_t gid = dbrelay->gr_gid;
+  const std::string conffile = "/etc/dbrelay/DbRelay.ini";
+  EXPECT_EQ(StatOf("/etc/dbrelay"), (Owned{02775, 0, gid}));
+  EXPECT_EQ(StatOf(conffile), (Owned{0640, 0, gid}));
+
+  // A database the unprivileged user may change.
+  TempDir work;
+  const std::string db = work.File("docs.db");
+  ASSERT_EQ(RunProcess({FindOnPath("sqlite3"), db,
+                        "CREATE TABLE Docs (Id INTEGER, Signed INTEGER);"
+                        "INSERT INTO Docs VALUES (7, 0);"})
+                .exit_status,
+            0);
+  ASSERT_EQ(chown(work.path().c_str(), nobody_uid_, nobody_gid_), 0);
+  ASSERT_EQ(chown(db.c_str(), nobody_uid_, nobody_gid_), 0);
+
+  // A member saves through the link beside the programs, as DbRelayConfig does.
+  const std::string tool = testing_support::BinDir() + "/ini_write_tool";
+  const std::string beside = "/usr/lib/dbrelay/DbRelay.ini";
+  for (const auto& [key, value] :
+       std::vector<std::pair<std::string, std::string>>{
+           {"PriDBType", "2"},
+           {"PriOtherConnStr", std::string("Driver=") + testing_support::kSqliteOdbcDriver +
+                                   ";Database=" + db}}) {
+    ProcessResult saved = AsNobody({tool, beside, "General", key, value}, true);
+    ASSERT_EQ(saved.exit_status, 0) << "errno " << saved.exit_status;
+  }
+  struct stat st {};
+  ASSERT_EQ(lstat(beside.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(StatOf(conffile), (Owned{0640, nobody_uid_, gid}));
+  const std::string saved_settings = ReadFileBytes(conffile);
+  EXPECT_NE(saved_settings.find("; Members of group dbrelay"), std::string::npos) << saved_settings;
+  EXPECT_NE(saved_settings.find("PriDBType=2\r\n"), std::string::npos) << saved_settings;
+
+  // Outside the group there is no saving; a member runs the installed DbRelay with the settings.
+  EXPECT_EQ(AsNobody({tool, beside, "General", "PriDBType", "1"}, false).exit_status, EACCES);
+  ProcessResult run = AsNobody({"/usr/bin/DbRelay", "UPDATE Docs SET Signed=1 WHERE Id=7"}, true);
+  EXPECT_EQ(run.exit_status, 0) << run.out;
+  EXPECT_EQ(RunProcess({FindOnPath("sqlite3"), db, "SELECT Signed FROM Docs"}).out, "1\n");
+
+  // Upgrade (the same version again): the saved settings and their access stay as they are.
+  ASSERT_EQ(Dpkg({"-i", deb_}).exit_status, 0);
+  EXPECT_EQ(ReadFileBytes(conffile), saved_settings);
+  EXPECT_EQ(StatOf(conffile), (Owned{0640, nobody_uid_, gid}));
+  EXPECT_EQ(StatOf("/etc/dbrelay"), (Owned{02775, 0, gid}));
+
+  // Purge: no file, folder or stat override is left.
+  ProcessResult purged = Dpkg({"--purge", "dbrelay"});
+  ASSERT_EQ(purged.exit_status, 0) << purged.out;
+  EXPECT_FALSE(FileExists("/etc/dbrelay"));
+  EXPECT_FALSE(FileExists("/usr/lib/dbrelay"));
+  EXPECT_FALSE(FileExists("/usr/bin/DbRelay"));
+  std::string overrides = RunProcess({FindOnPath("dpkg-statoverride"), "--list"}).out;
+  EXPECT_EQ(overrides.find("/etc/dbrelay"), std::string::npos) << overrides;
+}
 
 }  // namespace
