@@ -474,7 +474,7 @@ TEST_F(SystemInstallTest, MembersOfDbrelaySaveAndRunAndUpgradesKeepTheSettings) 
   const gid_t gid = dbrelay->gr_gid;
   const std::string conffile = "/etc/dbrelay/DbRelay.ini";
   EXPECT_EQ(StatOf("/etc/dbrelay"), (Owned{02775, 0, gid}));
-  EXPECT_EQ(StatOf(conffile), (Owned{0640, 0, gid}));
+  EXPECT_EQ(StatOf(conffile), (Owned{0660, 0, gid}));
 
   // A database the unprivileged user may change.
   TempDir work;
@@ -487,27 +487,32 @@ TEST_F(SystemInstallTest, MembersOfDbrelaySaveAndRunAndUpgradesKeepTheSettings) 
   ASSERT_EQ(chown(work.path().c_str(), nobody_uid_, nobody_gid_), 0);
   ASSERT_EQ(chown(db.c_str(), nobody_uid_, nobody_gid_), 0);
 
-  // A member saves through the link beside the programs, as DbRelayConfig does.
-  const std::string tool = testing_support::BinDir() + "/ini_write_tool";
+  // The administrator (root) writes the connection; a member opens and saves the settings with
+  // the editor's load and save, through the link beside the programs, as DbRelayConfig does.
+  std::string ini = ReadFileBytes(conffile);
+  ini += "PriDBType=2\r\nPriOtherConnStr=Driver=" + std::string(testing_support::kSqliteOdbcDriver) +
+         ";Database=" + db + "\r\n";
+  WriteFileBytes(conffile, ini);
+  const std::string save = testing_support::BinDir() + "/editor_save_tool";
   const std::string beside = "/usr/lib/dbrelay/DbRelay.ini";
-  for (const auto& [key, value] :
-       std::vector<std::pair<std::string, std::string>>{
-           {"PriDBType", "2"},
-           {"PriOtherConnStr", std::string("Driver=") + testing_support::kSqliteOdbcDriver +
-                                   ";Database=" + db}}) {
-    ProcessResult saved = AsNobody({tool, beside, "General", key, value}, true);
-    ASSERT_EQ(saved.exit_status, 0) << "errno " << saved.exit_status;
-  }
+  ProcessResult saved = AsNobody({save, beside}, true);
+  ASSERT_EQ(saved.exit_status, 0) << "errno " << saved.exit_status;
   struct stat st {};
   ASSERT_EQ(lstat(beside.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(StatOf(conffile), (Owned{0640, nobody_uid_, gid}));
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the save replaced the link";
+  EXPECT_EQ(StatOf(conffile), (Owned{0660, nobody_uid_, gid}));
   const std::string saved_settings = ReadFileBytes(conffile);
-  EXPECT_NE(saved_settings.find("; Members of group dbrelay"), std::string::npos) << saved_settings;
-  EXPECT_NE(saved_settings.find("PriDBType=2\r\n"), std::string::npos) << saved_settings;
+  for (const std::string& line : {std::string("; Members of group dbrelay"),
+                                  std::string("\r\nPriDBType=2\r\n"),
+                                  "\r\nPriOtherConnStr=Driver=" +
+                                      std::string(testing_support::kSqliteOdbcDriver),
+                                  std::string("\r\nEmailPort=25\r\n")})
+    EXPECT_NE(saved_settings.find(line), std::string::npos) << line << " in\n" << saved_settings;
+  EXPECT_EQ(RunShell("ls -A /etc/dbrelay").out, "DbRelay.ini\n");
 
-  // Outside the group there is no saving; a member runs the installed DbRelay with the settings.
-  EXPECT_EQ(AsNobody({tool, beside, "General", "PriDBType", "1"}, false).exit_status, EACCES);
+  // Outside the group nothing is read or saved; a member runs the installed DbRelay.
+  EXPECT_EQ(AsNobody({save, beside}, false).exit_status, EACCES);
+  EXPECT_EQ(ReadFileBytes(conffile), saved_settings);
   ProcessResult run = AsNobody({"/usr/bin/DbRelay", "UPDATE Docs SET Signed=1 WHERE Id=7"}, true);
   EXPECT_EQ(run.exit_status, 0) << run.out;
   EXPECT_EQ(RunProcess({FindOnPath("sqlite3"), db, "SELECT Signed FROM Docs"}).out, "1\n");
@@ -515,7 +520,7 @@ TEST_F(SystemInstallTest, MembersOfDbrelaySaveAndRunAndUpgradesKeepTheSettings) 
   // Upgrade (the same version again): the saved settings and their access stay as they are.
   ASSERT_EQ(Dpkg({"-i", deb_}).exit_status, 0);
   EXPECT_EQ(ReadFileBytes(conffile), saved_settings);
-  EXPECT_EQ(StatOf(conffile), (Owned{0640, nobody_uid_, gid}));
+  EXPECT_EQ(StatOf(conffile), (Owned{0660, nobody_uid_, gid}));
   EXPECT_EQ(StatOf("/etc/dbrelay"), (Owned{02775, 0, gid}));
 
   // Purge: no file, folder or stat override is left.
