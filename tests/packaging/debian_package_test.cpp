@@ -493,7 +493,10 @@ TEST_F(SystemInstallTest, MembersOfDbrelaySaveAndRunAndUpgradesKeepTheSettings) 
   ini += "PriDBType=2\r\nPriOtherConnStr=Driver=" + std::string(testing_support::kSqliteOdbcDriver) +
          ";Database=" + db + "\r\n";
   WriteFileBytes(conffile, ini);
-  const std::string save = testing_support::BinDir() + "/editor_save_tool";
+  // A copy the unprivileged user can reach, wherever the build tree lies.
+  const std::string save = work.File("editor_save_tool");
+  WriteFileBytes(save, ReadFileBytes(testing_support::BinDir() + "/editor_save_tool"));
+  ASSERT_EQ(chmod(save.c_str(), 0755), 0);
   const std::string beside = "/usr/lib/dbrelay/DbRelay.ini";
   ProcessResult saved = AsNobody({save, beside}, true);
   ASSERT_EQ(saved.exit_status, 0) << "errno " << saved.exit_status;
