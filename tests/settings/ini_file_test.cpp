@@ -213,9 +213,9 @@ TEST_P(IniWriteThroughLinkTest, ReplacesTheTargetAndKeepsTheLink) {
     WriteFileBytes(target, "; kept comment\r\n[General]\r\nA=1\r\n");
     chmod(target.c_str(), 0640);
   }
-  for (const std::string& spec : GetParam().extra_links) {
-    size_t eq = spec.find('=');
-    ASSERT_EQ(symlink(spec.substr(eq + 1).c_str(), (etc + "/" + spec.substr(0, eq)).c_str()), 0);
+  for (const std::string& made : GetParam().extra_links) {
+    size_t eq = made.find('=');
+    ASSERT_EQ(symlink(made.substr(eq + 1).c_str(), (etc + "/" + made.substr(0, eq)).c_str()), 0);
   }
   std::string link_text = GetParam().link_text;
   if (link_text.front() == '@') link_text = dir.path() + link_text.substr(1);  // absolute form
@@ -238,8 +238,8 @@ TEST_P(IniWriteThroughLinkTest, ReplacesTheTargetAndKeepsTheLink) {
   EXPECT_EQ(Entries(prog), std::vector<std::string>{"DbRelay.ini"});
   std::vector<std::string> etc_names = Entries(etc);
   etc_names.erase(std::remove(etc_names.begin(), etc_names.end(), "DbRelay.ini"), etc_names.end());
-  for (const std::string& spec : GetParam().extra_links) {
-    std::string name = spec.substr(0, spec.find('='));
+  for (const std::string& made : GetParam().extra_links) {
+    std::string name = made.substr(0, made.find('='));
     etc_names.erase(std::remove(etc_names.begin(), etc_names.end(), name), etc_names.end());
   }
   EXPECT_TRUE(etc_names.empty()) << "left behind: " << etc_names.front();
