@@ -18,6 +18,10 @@ packages=(
   postgresql python3 python3-aiosmtpd xvfb xauth
   # screenshots of the dialog under Xvfb
   x11-apps imagemagick xdotool
+  # the Debian package: CPack's dependency scan (dpkg-shlibdeps, file), and the checks the
+  # packaging tests run on it (lintian, man with groff, desktop-file-validate); adduser for its
+  # postinst when the tests install it
+  dpkg-dev file lintian man-db groff-base desktop-file-utils adduser
 )
 
 missing=()

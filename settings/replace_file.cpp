@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
 
 namespace settings {
 
@@ -16,6 +17,34 @@ std::string FolderOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+// Follows path through every symbolic link to the file a write must replace, so that a link (say
+// DbRelay.ini beside the program pointing into /etc) stays a link and its target is replaced in
+// the target's own folder. A relative link is taken relative to the link's folder; a dangling link
+// resolves to the missing file it names, which a save then creates. Returns 0 or the errno (ELOOP
+// for a cycle or a chain too long to follow).
+int ResolveLinks(const std::string& path, std::string* target) {
+  constexpr int kMaxLinks = 40;  // the kernel's own limit for a path lookup
+  std::string current = path;
+  for (int hops = 0;; ++hops) {
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0) {
+      if (errno == ENOENT) break;
+      return errno;
+    }
+    if (!S_ISLNK(st.st_mode)) break;
+    if (hops == kMaxLinks) return ELOOP;
+    std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
+    ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+    if (n < 0) return errno;
+    if (static_cast<size_t>(n) >= link.size()) return ENAMETOOLONG;  // changed while being read
+    link.resize(static_cast<size_t>(n));
+    if (link.empty()) return ENOENT;
+    current = link.front() == '/' ? link : FolderOf(current) + "/" + link;
+  }
+  *target = std::move(current);
+  return 0;
 }
 
 int WriteAll(int fd, std::string_view data) {
@@ -52,8 +81,11 @@ int ReadWholeFile(const std::string& path, std::string* contents) {
   return 0;
 }
 
-int ReplaceFileAtomically(const std::string& path, std::string_view contents,
+int ReplaceFileAtomically(const std::string& link_or_path, std::string_view contents,
                           unsigned new_file_mode) {
+  std::string path;
+  if (int error = ResolveLinks(link_or_path, &path); error != 0) return error;
+
   struct stat old_stat {};
   bool exists = ::stat(path.c_str(), &old_stat) == 0;
   if (exists && S_ISDIR(old_stat.st_mode)) return EISDIR;

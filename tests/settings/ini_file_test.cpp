@@ -1,9 +1,13 @@
 #include "settings/ini_file.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "tests/support/relay_sandbox.h"
 
@@ -170,6 +174,93 @@ TEST(IniWriteTest, FolderThatDoesNotExistIsAnError) {
   TempDir dir;
   settings::IniFile ini(dir.File("missing/DbRelay.ini"));
   EXPECT_EQ(ini.WriteString("General", "A", "1"), ENOENT);
+}
+
+// The names in a folder, for checking that a save leaves no temporary file behind.
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Settings beside the program as a link into a writable configuration folder: the save must
+// replace the link's target in the target's folder and leave the link a link.
+struct LinkCase {
+  const char* name;
+  const char* link_text;  // what DbRelay.ini in prog/ points at
+  bool target_exists;
+  std::vector<std::string> extra_links;  // "name=target" links made in etc/ first
+};
+
+void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
+
+class IniWriteThroughLinkTest : public testing::TestWithParam<LinkCase> {};
+
+TEST_P(IniWriteThroughLinkTest, ReplacesTheTargetAndKeepsTheLink) {
+  TempDir dir;
+  const std::string prog = dir.File("prog"), etc = dir.File("etc");
+  ASSERT_EQ(mkdir(prog.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(etc.c_str(), 0775), 0);
+  const std::string target = etc + "/DbRelay.ini";
+  if (GetParam().target_exists) {
+    WriteFileBytes(target, "; kept comment\r\n[General]\r\nA=1\r\n");
+    chmod(target.c_str(), 0640);
+  }
+  for (const std::string& made : GetParam().extra_links) {
+    size_t eq = made.find('=');
+    ASSERT_EQ(symlink(made.substr(eq + 1).c_str(), (etc + "/" + made.substr(0, eq)).c_str()), 0);
+  }
+  std::string link_text = GetParam().link_text;
+  if (link_text.front() == '@') link_text = dir.path() + link_text.substr(1);  // absolute form
+  const std::string link = prog + "/DbRelay.ini";
+  ASSERT_EQ(symlink(link_text.c_str(), link.c_str()), 0);
+
+  settings::IniFile ini(link);
+  ASSERT_EQ(ini.WriteString("General", "A", "2"), 0);
+
+  struct stat st {};
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
+  ASSERT_EQ(lstat(target.c_str(), &st), 0);
+  ASSERT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, GetParam().target_exists ? 0640u : 0600u);
+  EXPECT_EQ(ReadFileBytes(target), GetParam().target_exists
+                                       ? "; kept comment\r\n[General]\r\nA=2\r\n"
+                                       : "[General]\r\nA=2\r\n");
+  EXPECT_EQ(ini.ReadString("General", "A", ""), "2");
+  EXPECT_EQ(Entries(prog), std::vector<std::string>{"DbRelay.ini"});
+  std::vector<std::string> etc_names = Entries(etc);
+  etc_names.erase(std::remove(etc_names.begin(), etc_names.end(), "DbRelay.ini"), etc_names.end());
+  for (const std::string& made : GetParam().extra_links) {
+    std::string name = made.substr(0, made.find('='));
+    etc_names.erase(std::remove(etc_names.begin(), etc_names.end(), name), etc_names.end());
+  }
+  EXPECT_TRUE(etc_names.empty()) << "left behind: " << etc_names.front();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, IniWriteThroughLinkTest,
+    testing::Values(LinkCase{"absolute", "@/etc/DbRelay.ini", true, {}},
+                    LinkCase{"relative", "../etc/DbRelay.ini", true, {}},
+                    LinkCase{"chain_of_links", "../etc/current.ini", true,
+                             {"current.ini=DbRelay.ini"}},
+                    LinkCase{"dangling_link_creates_the_target", "../etc/DbRelay.ini", false, {}}),
+    [](const testing::TestParamInfo<LinkCase>& info) { return std::string(info.param.name); });
+
+TEST(IniWriteTest, LinkCycleIsAnErrorAndChangesNothing) {
+  TempDir dir;
+  ASSERT_EQ(symlink("b.ini", dir.File("a.ini").c_str()), 0);
+  ASSERT_EQ(symlink("a.ini", dir.File("b.ini").c_str()), 0);
+  settings::IniFile ini(dir.File("a.ini"));
+  EXPECT_EQ(ini.WriteString("General", "A", "1"), ELOOP);
+  EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"a.ini", "b.ini"}));
 }
 
 }  // namespace
