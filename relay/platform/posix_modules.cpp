@@ -23,12 +23,10 @@ void* PosixEnv::LoadModuleSymbol(const std::string& file_name, const char* symbo
   static std::map<std::string, void*> handles;
   auto found = handles.find(file_name);
   if (found == handles.end()) {
-    void* handle = nullptr;
-    // Beside the program first (how it is deployed), then where the build put it.
-    for (const std::string& folder : {FolderOf(ExecutablePath()), std::string(DBRELAY_MODULE_DIR)}) {
-      handle = ::dlopen((folder + "/" + file_name).c_str(), RTLD_NOW | RTLD_LOCAL);
-      if (handle != nullptr) break;
-    }
+    // Only ever beside the program: a module is code run with the caller's rights, so it comes
+    // from the folder the program was deployed into and from nowhere else.
+    void* handle =
+        ::dlopen((FolderOf(ExecutablePath()) + "/" + file_name).c_str(), RTLD_NOW | RTLD_LOCAL);
     found = handles.emplace(file_name, handle).first;
   }
   return found->second == nullptr ? nullptr : ::dlsym(found->second, symbol);

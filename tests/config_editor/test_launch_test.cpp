@@ -130,7 +130,7 @@ TEST_F(TestLaunchTest, WaitsWithoutTimeOutTakingNoInputButPainting) {
 }
 
 TEST_F(TestLaunchTest, TheRealDbRelayReadsTheFileTheEditorWrote) {
-  std::filesystem::copy_file(testing_support::BinDir() + "/DbRelay", dir_.File("DbRelay"));
+  testing_support::DeployRelay(dir_.path());
   ::chmod(dir_.File("DbRelay").c_str(), 0755);
   setenv("DBRELAY_REPORT_PAUSE_MS", "0", 1);
   unsetenv("DISPLAY");

@@ -144,9 +144,16 @@ bool FileExists(const std::string& path) {
 
 std::string BinDir() { return DBRELAY_BIN_DIR; }
 
+void DeployRelay(const std::string& folder, const std::string& program_name) {
+  const auto overwrite = std::filesystem::copy_options::overwrite_existing;
+  std::filesystem::copy_file(BinDir() + "/DbRelay", folder + "/" + program_name, overwrite);
+  for (const char* module : {"libdbrelay_notice.so", "libdbrelay_mail.so"}) {
+    std::filesystem::copy_file(BinDir() + "/" + module, folder + "/" + module, overwrite);
+  }
+}
+
 RelaySandbox::RelaySandbox(const std::string& program_name) : program_name_(program_name) {
-  std::filesystem::copy_file(BinDir() + "/DbRelay", program(),
-                             std::filesystem::copy_options::overwrite_existing);
+  DeployRelay(dir_.path(), program_name);
 }
 
 void RelaySandbox::WriteIni(const std::vector<std::string>& general_lines) const {

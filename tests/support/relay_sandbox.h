@@ -49,6 +49,10 @@ bool FileExists(const std::string& path);
 // The folder of the built programs.
 std::string BinDir();
 
+// Deploys the built DbRelay into folder as program_name, with the modules it loads on demand
+// beside it, the way it is installed.
+void DeployRelay(const std::string& folder, const std::string& program_name = "DbRelay");
+
 class RelaySandbox {
  public:
   // Copies build/bin/DbRelay into a new temporary folder under program_name.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -481,6 +482,20 @@ TEST(SendEmailProcessTest, UsageTextIsMailedByTheRealProgram) {
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_NE(mails[0].data.find("\r\nSubject: DbRelay usage\r\n"), std::string::npos);
   EXPECT_EQ(Parse(mails[0]).body, Crlf(result.out));
+}
+
+// A module is taken only from the program's own folder, never from the build tree or elsewhere.
+TEST(SendEmailProcessTest, ModuleMissingBesideTheProgramCannotAttach) {
+  SmtpServer server;
+  testing_support::RelaySandbox relay;
+  std::filesystem::remove(relay.File("libdbrelay_mail.so"));
+  relay.WriteIni({"EmailOnError=1", "EmailSMTP=" + server.address(), "EmailTo=ops@example.org"});
+  auto result = relay.Run({});
+  EXPECT_EQ(result.exit_status, 255);
+  EXPECT_NE(result.out.find("just to test the connection to the database\nCannot attach SEE\n"),
+            std::string::npos)
+      << result.out;
+  EXPECT_TRUE(server.Messages().empty());
 }
 
 TEST(SendEmailProcessTest, UnreachableServerDoesNotHoldTheRun) {
