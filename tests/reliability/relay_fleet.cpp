@@ -35,7 +35,8 @@ RunOptions RelayOptions() {
   return options;
 }
 
-StartedProcess::StartedProcess(const std::vector<std::string>& argv, const RunOptions& options) {
+StartedProcess::StartedProcess(const std::vector<std::string>& argv, const RunOptions& options,
+                               const std::string& stdout_path) {
   std::map<std::string, std::string> vars;
   for (char** e = environ; *e != nullptr; ++e) {
     std::string entry = *e;
@@ -56,7 +57,9 @@ StartedProcess::StartedProcess(const std::vector<std::string>& argv, const RunOp
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  const std::string out = stdout_path.empty() ? "/dev/null" : stdout_path;
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = 0;
   int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);

@@ -18,10 +18,12 @@ std::vector<std::string> PrimaryDownToTextFile(const testing_support::RelaySandb
 // The environment a DbRelay child needs to find the test's ODBC drivers.
 testing_support::RunOptions RelayOptions();
 
-// A process started with stdout and stdin on /dev/null; stderr is the test's.
+// A process started with stdin on /dev/null, stdout to stdout_path (/dev/null when empty); stderr
+// is the test's.
 class StartedProcess {
  public:
-  StartedProcess(const std::vector<std::string>& argv, const testing_support::RunOptions& options);
+  StartedProcess(const std::vector<std::string>& argv, const testing_support::RunOptions& options,
+                 const std::string& stdout_path = "");
   ~StartedProcess();  // kills and reaps a process still running
   StartedProcess(const StartedProcess&) = delete;
   StartedProcess& operator=(const StartedProcess&) = delete;

@@ -20,18 +20,11 @@ constexpr const char* kSection = "General";
 
 // The order in which the editor saves its keys.
 const std::vector<std::string> kEditorKeys = {
-    "PriDBType",       "PriConnectionString",
-    "SecDBType",       "SecConnectionString",
-    "UseSecConn",      "PriOtherConnStr",
-    "SecOtherConnStr", "SecLocalTextFile",
-    "SecLocalTextFileTimestamp", "MsgBoxOnError",
-    "DetailedLog",     "RaiseErrorIfAffectedLinesLessThen",
-    "EmailOnError",    "EmailSMTP",
-    "EmailPort",       "EmailUserName",
-    "EmailPassword",   "EmailFrom",
-    "EmailTo",         "EmailSubject",
-    "EmailWhenBothDBFail", "DigitallySign",
-    "PdfSignerPath",   "CopyFile",
+    "PriDBType", "PriConnectionString", "SecDBType", "SecConnectionString", "UseSecConn",
+    "PriOtherConnStr", "SecOtherConnStr", "SecLocalTextFile", "SecLocalTextFileTimestamp",
+    "MsgBoxOnError", "DetailedLog", "RaiseErrorIfAffectedLinesLessThen", "EmailOnError",
+    "EmailSMTP", "EmailPort", "EmailUserName", "EmailPassword", "EmailFrom", "EmailTo",
+    "EmailSubject", "EmailWhenBothDBFail", "DigitallySign", "PdfSignerPath", "CopyFile",
     "CopyFilePath"};
 
 bool Exists(const std::string& path) {
