@@ -163,7 +163,10 @@ int PosixEnv::ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to
   *present = false;
   char text[64];
   ssize_t n = ::fgetxattr(fd, kAppendMarkName, text, sizeof text - 1);
-  if (n < 0) return errno == ENODATA ? 0 : Errno();
+  if (n < 0) {
+    if (errno == ENODATA) return 0;
+    return errno == ERANGE ? EINVAL : Errno();  // too long to be ours
+  }
   text[n] = '\0';
   unsigned long long before = 0, after = 0;
   int consumed = 0;

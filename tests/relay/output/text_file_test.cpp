@@ -312,7 +312,8 @@ enum class KillPoint { kMidWrite, kAfterSync };
 struct KillCase {
   const char* name;
   KillPoint point;
-  bool record_stays;  // the killed run's record is whole and kept
+  bool emptied_after;  // another program empties the file after the kill (a consumer's truncate)
+  std::string before_next;  // what the file holds, before "next", after the next append
 };
 
 void PrintTo(const KillCase& c, std::ostream* os) { *os << c.name; }
@@ -357,15 +358,21 @@ TEST_P(TextFileKillTest, NextAppendLeavesOnlyWholeRecords) {
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
   ASSERT_NE(ReadFileBytes(file_), old) << "the killed append wrote nothing";
+  if (GetParam().emptied_after) std::filesystem::resize_file(file_, 0);
 
   ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "next"), 0);
-  EXPECT_EQ(ReadFileBytes(file_),
-            old + (GetParam().record_stays ? killed + "\r\n" : std::string()) + "next\r\n");
+  std::string expected = GetParam().before_next;
+  if (expected == "$killed") expected = old + killed + "\r\n";
+  EXPECT_EQ(ReadFileBytes(file_), expected + "next\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Kills, TextFileKillTest,
-                         testing::Values(KillCase{"mid_write", KillPoint::kMidWrite, false},
-                                         KillCase{"after_sync", KillPoint::kAfterSync, true}),
+                         testing::Values(KillCase{"mid_write", KillPoint::kMidWrite, false,
+                                                  "first\r\n"},
+                                         KillCase{"after_sync", KillPoint::kAfterSync, false,
+                                                  "$killed"},
+                                         KillCase{"file_emptied_by_others", KillPoint::kMidWrite,
+                                                  true, ""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // --- Other appenders ---
