@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <mutex>
 #include <random>
 
@@ -27,6 +28,16 @@ namespace {
 constexpr long kConnectTimeoutSeconds = 10;
 constexpr long kServerResponseTimeoutSeconds = 30;
 constexpr auto kCycleBudget = std::chrono::seconds(60);
+
+// The step at which a server let a cycle of this run time out, by server URL. A run can make several
+// mail cycles (every detailed line and failure is mailed); a server that hung once is not waited for
+// again, so a hung server holds the run for one time-out, not one per mail. Later cycles fail at
+// that same step at once, with the same result, so their reports read as the first one did.
+enum class HungStep { kConnect, kSend };
+std::map<std::string, HungStep>& HungServers() {
+  static std::map<std::string, HungStep> servers;
+  return servers;
+}
 
 size_t DiscardResponse(char*, size_t size, size_t count, void*) { return size * count; }
 
@@ -118,10 +129,15 @@ class CurlMailEngine : public MailEngine {
     sender_ = sender;
     started_ = std::chrono::steady_clock::now();
     bool v6 = where->host.find(':') != std::string::npos;
-    std::string url = std::string(where->port == kImplicitTlsSmtpPort ? "smtps://" : "smtp://") +
-                      (v6 ? "[" + where->host + "]" : where->host) + ":" +
-                      std::to_string(where->port) + "/";
-    curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+    url_ = std::string(where->port == kImplicitTlsSmtpPort ? "smtps://" : "smtp://") +
+           (v6 ? "[" + where->host + "]" : where->host) + ":" + std::to_string(where->port) + "/";
+    if (auto hung = HungServers().find(url_); hung != HungServers().end()) {
+      if (hung->second == HungStep::kConnect) return kMailConnectFailed;
+      connected_ = true;  // Send fails at once: the server is not contacted again
+      skip_send_ = true;
+      return 0;
+    }
+    curl_easy_setopt(curl_, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
@@ -133,7 +149,7 @@ class CurlMailEngine : public MailEngine {
     }
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, DiscardResponse);
     curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, "NOOP");
-    if (!Perform()) return kMailConnectFailed;
+    if (!Perform(HungStep::kConnect)) return kMailConnectFailed;
     connected_ = true;
     return 0;
   }
@@ -143,6 +159,7 @@ class CurlMailEngine : public MailEngine {
            std::string_view attachments) override {
     if (int r = Check(channel); r < 0) return r;
     if (!connected_) return kMailNotConnected;
+    if (skip_send_) return kMailRefused;
     if (!cc.empty() || !bcc.empty() || !attachments.empty()) return kMailBadArgument;
     // A line break here could end a header or a command early: refuse, never send on.
     if (HasLineBreak(sender_) || HasLineBreak(recipient) || HasLineBreak(subject)) {
@@ -170,7 +187,7 @@ class CurlMailEngine : public MailEngine {
     curl_easy_setopt(curl_, CURLOPT_READFUNCTION, ReadUpload);
     curl_easy_setopt(curl_, CURLOPT_READDATA, &upload);
     curl_easy_setopt(curl_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(upload.bytes.size()));
-    bool sent = Perform();
+    bool sent = Perform(HungStep::kSend);
     curl_easy_setopt(curl_, CURLOPT_MAIL_RCPT, nullptr);
     curl_easy_setopt(curl_, CURLOPT_READDATA, nullptr);
     curl_slist_free_all(recipients);
@@ -182,6 +199,7 @@ class CurlMailEngine : public MailEngine {
     curl_easy_cleanup(curl_);  // says QUIT on an open session
     curl_ = nullptr;
     connected_ = false;
+    skip_send_ = false;
     return 0;
   }
 
@@ -189,6 +207,7 @@ class CurlMailEngine : public MailEngine {
     if (curl_ != nullptr) curl_easy_cleanup(curl_);
     curl_ = nullptr;
     connected_ = false;
+    skip_send_ = false;
     return 0;
   }
 
@@ -198,18 +217,25 @@ class CurlMailEngine : public MailEngine {
     return channel == kMailChannel ? 0 : kMailBadArgument;
   }
 
-  // One transfer within what is left of the cycle's time budget.
-  bool Perform() {
+  // One transfer within what is left of the cycle's time budget. A time-out marks the server as
+  // hung at step for the rest of the run.
+  bool Perform(HungStep step) {
     auto left = kCycleBudget - (std::chrono::steady_clock::now() - started_);
     long ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count());
-    if (ms <= 0) return false;
-    curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, ms);
-    return curl_easy_perform(curl_) == CURLE_OK;
+    CURLcode result = CURLE_OPERATION_TIMEDOUT;
+    if (ms > 0) {
+      curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, ms);
+      result = curl_easy_perform(curl_);
+    }
+    if (result == CURLE_OPERATION_TIMEDOUT) HungServers().emplace(url_, step);
+    return result == CURLE_OK;
   }
 
   CURL* curl_ = nullptr;
   bool start_tls_ = false;
   bool connected_ = false;
+  bool skip_send_ = false;  // the server hung at Send earlier in this run
+  std::string url_;
   std::string user_;
   std::string password_;
   std::string sender_;

@@ -85,6 +85,26 @@ int AppendStatementToTextFile(const std::string& path, const std::string& statem
     return rc;
   }
 
+  // A run killed in the middle of its write left part of its record behind: take it off first, so
+  // the file keeps whole records only. The mark names the sizes before and with that record; a
+  // file that is shorter or longer than such a part was changed by others and is left alone.
+  bool marked_before = false;
+  uint64_t from = 0;
+  uint64_t to = 0;
+  int mark_rc = env->ReadAppendMark(fd, &marked_before, &from, &to);
+  if (mark_rc == 0 && marked_before && old_size >= from && old_size < to) {
+    int rc = env->TruncateFile(fd, from);
+    if (rc == 0) rc = env->SyncFile(fd);
+    if (rc != 0) {
+      env->CloseFile(fd);
+      return rc;
+    }
+    old_size = from;
+  }
+  // Without marks (a file system that keeps none) the append goes on unmarked.
+  const bool marked = (mark_rc == 0 || mark_rc == EINVAL) &&
+                      env->SetAppendMark(fd, old_size, old_size + record.size()) == 0;
+
   // One write takes the whole record unless the disk fills; a short write is continued only to
   // learn the system's reason, and any failure takes the partial record off again.
   std::string_view rest = record;
@@ -101,6 +121,8 @@ int AppendStatementToTextFile(const std::string& path, const std::string& statem
       return CutBackAndFail(env, fd, old_size, rc);
     }
   }
+  // A mark left behind names a whole record, which the next append keeps: clearing it may fail.
+  if (marked) env->ClearAppendMark(fd);
   env->CloseFile(fd);  // the record is durable; a late close error changes nothing
   return 0;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The local text file of undelivered statements: the last place a statement can go when no
 // database takes it. Each record is the statement bytes followed by "\r\n"; records are only ever
-// appended, whole, and an existing file is never truncated or rewritten.
+// appended, whole, and an existing file is never rewritten. The only bytes ever taken off are the
+// part of a record that an appender killed in the middle of its write left at the end.
 
 #include <string>
 
@@ -24,7 +25,10 @@ std::string BuildTextFileName(const std::string& configured_path,
 // Appends statement + "\r\n" to path as one record, creating the file when it is missing. Waits up
 // to kTextFileLockWaitMilliseconds for other appenders (exclusive flock). Returns 0 only once the
 // record is durable (file and, for a new file, its folder fsynced); otherwise the errno of the
-// failed step, and the file holds no part of the record.
+// failed step, and the file holds no part of the record. While it writes, the file carries a mark
+// (extended attribute "user.dbrelay.append": the sizes before and with the record), so that the
+// next append takes off what a killed appender left; where the file system keeps no such marks the
+// append goes on without.
 int AppendStatementToTextFile(const std::string& path, const std::string& statement);
 
 }  // namespace dbrelay

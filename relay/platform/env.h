@@ -103,6 +103,14 @@ class Env {
   virtual int TruncateFile(int fd, uint64_t size) = 0;
   virtual int CloseFile(int fd) = 0;
 
+  // A mark kept with the open file itself (an extended attribute) that says an append is under way:
+  // the size the file had before it and the size it has with the whole record. It outlives a
+  // process killed in the middle of its write. ReadAppendMark sets present to false when there is
+  // none; ENOTSUP (or EOPNOTSUPP) when the file system keeps no such marks.
+  virtual int ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to) = 0;
+  virtual int SetAppendMark(int fd, uint64_t from, uint64_t to) = 0;
+  virtual int ClearAppendMark(int fd) = 0;
+
   // Makes the entries of folder durable, so a file created or renamed in it stays after a crash.
   virtual int SyncFolder(const std::string& folder) = 0;
 
@@ -157,6 +165,13 @@ class EnvWrapper : public Env {
   int SyncFile(int fd) override { return target_->SyncFile(fd); }
   int TruncateFile(int fd, uint64_t size) override { return target_->TruncateFile(fd, size); }
   int CloseFile(int fd) override { return target_->CloseFile(fd); }
+  int ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to) override {
+    return target_->ReadAppendMark(fd, present, from, to);
+  }
+  int SetAppendMark(int fd, uint64_t from, uint64_t to) override {
+    return target_->SetAppendMark(fd, from, to);
+  }
+  int ClearAppendMark(int fd) override { return target_->ClearAppendMark(fd); }
   int SyncFolder(const std::string& folder) override { return target_->SyncFolder(folder); }
   int CreateTempFileBeside(const std::string& path, std::string* temp_path) override {
     return target_->CreateTempFileBeside(path, temp_path);

@@ -29,6 +29,9 @@ class PosixEnv final : public Env {
   int WriteFile(int fd, std::string_view data, size_t* written) override;
   int SyncFile(int fd) override;
   int TruncateFile(int fd, uint64_t size) override;
+  int ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to) override;
+  int SetAppendMark(int fd, uint64_t from, uint64_t to) override;
+  int ClearAppendMark(int fd) override;
   int CloseFile(int fd) override;
   int SyncFolder(const std::string& folder) override;
   int CreateTempFileBeside(const std::string& path, std::string* temp_path) override;

@@ -7,12 +7,15 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "relay/platform/posix_env.h"
@@ -150,6 +153,42 @@ int PosixEnv::TruncateFile(int fd, uint64_t size) {
     if (::ftruncate(fd, static_cast<off_t>(size)) == 0) return 0;
     if (errno != EINTR) return Errno();
   }
+}
+
+namespace {
+constexpr const char* kAppendMarkName = "user.dbrelay.append";
+}  // namespace
+
+int PosixEnv::ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to) {
+  *present = false;
+  char text[64];
+  ssize_t n = ::fgetxattr(fd, kAppendMarkName, text, sizeof text - 1);
+  if (n < 0) {
+    if (errno == ENODATA) return 0;
+    return errno == ERANGE ? EINVAL : Errno();  // too long to be ours
+  }
+  text[n] = '\0';
+  unsigned long long before = 0, after = 0;
+  int consumed = 0;
+  // A mark this program did not write names no sizes to act on.
+  if (std::sscanf(text, "%llu %llu%n", &before, &after, &consumed) != 2 || consumed != n ||
+      before > after) {
+    return EINVAL;
+  }
+  *present = true;
+  *from = before;
+  *to = after;
+  return 0;
+}
+
+int PosixEnv::SetAppendMark(int fd, uint64_t from, uint64_t to) {
+  std::string text = std::to_string(from) + " " + std::to_string(to);
+  return ::fsetxattr(fd, kAppendMarkName, text.data(), text.size(), 0) == 0 ? 0 : Errno();
+}
+
+int PosixEnv::ClearAppendMark(int fd) {
+  if (::fremovexattr(fd, kAppendMarkName) == 0 || errno == ENODATA) return 0;
+  return Errno();
 }
 
 int PosixEnv::CloseFile(int fd) {

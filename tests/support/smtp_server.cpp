@@ -46,6 +46,7 @@ SmtpServer::SmtpServer(SmtpServerOptions options) {
   if (options.reject_message) argv.push_back("--reject-message");
   if (options.refuse_greeting) argv.push_back("--refuse-greeting");
   if (options.silent) argv.push_back("--silent");
+  if (options.stall_data) argv.push_back("--stall-data");
 
   // The script prints its port once the socket listens.
   process_ = std::make_unique<ServiceProcess>(argv);
@@ -72,6 +73,11 @@ std::vector<ReceivedMail> SmtpServer::Messages() const {
     mails.push_back(std::move(mail));
   }
   return mails;
+}
+
+int SmtpServer::Connections() const {
+  std::string log = ReadFileBytes(store_.path() + "/connections.log");
+  return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
 }
 
 bool SmtpServer::WaitForMessages(size_t n, double seconds) const {

@@ -22,6 +22,7 @@ struct SmtpServerOptions {
   bool reject_message = false;    // DATA gets 554 after the message has been sent
   bool refuse_greeting = false;   // greets with 554 and hangs up
   bool silent = false;            // accepts connections and never answers
+  bool stall_data = false;        // takes a whole message after DATA and never answers it
 };
 
 struct ReceivedMail {
@@ -43,6 +44,8 @@ class SmtpServer {
   // Every message accepted so far, in order. A message is stored before the server acknowledges
   // its DATA, so a client that has seen its send succeed finds it here.
   std::vector<ReceivedMail> Messages() const;
+  // How many connections the server has accepted so far.
+  int Connections() const;
   // Waits until at least n messages are stored; false after seconds.
   bool WaitForMessages(size_t n, double seconds) const;
 

@@ -1,8 +1,9 @@
 """A real SMTP server on loopback for the tests: aiosmtpd, storing every message it accepts.
 
 Usage: smtp_server.py STORE_DIR [--user HEX --password HEX] [--reject-recipient]
-                     [--reject-message] [--refuse-greeting] [--silent]
+                     [--reject-message] [--refuse-greeting] [--silent] [--stall-data]
 Prints the port it listens on (a free one on 127.0.0.1) as one line once it accepts connections.
+Every connection accepted adds one line to STORE_DIR/connections.log.
 Each message is stored as STORE_DIR/NNNNNN.msg: the envelope sender, a line with the number of
 recipients, one line per recipient, then the DATA bytes exactly as received (dot-unstuffed).
 """
@@ -18,10 +19,11 @@ from aiosmtpd.smtp import SMTP, AuthResult
 
 
 class StoringHandler:
-    def __init__(self, store, reject_recipient, reject_message):
+    def __init__(self, store, reject_recipient, reject_message, stall_data):
         self.store = store
         self.reject_recipient = reject_recipient
         self.reject_message = reject_message
+        self.stall_data = stall_data
         self.count = 0
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
@@ -33,6 +35,8 @@ class StoringHandler:
     async def handle_DATA(self, server, session, envelope):
         if self.reject_message:
             return "554 5.6.0 Message rejected"
+        if self.stall_data:
+            await asyncio.Event().wait()  # takes the whole message and never answers
         self.count += 1
         name = os.path.join(self.store, "%06d.msg" % self.count)
         head = "%s\n%d\n%s" % (envelope.mail_from, len(envelope.rcpt_tos),
@@ -51,6 +55,11 @@ def make_authenticator(user, password):
         ok = getattr(auth_data, "login", None) == user and auth_data.password == password
         return AuthResult(success=ok, handled=False)  # handled=False: the server answers 535
     return authenticate
+
+
+def log_connection(store):
+    with open(os.path.join(store, "connections.log"), "a") as f:
+        f.write("connection\n")
 
 
 class Silent(asyncio.Protocol):
@@ -75,9 +84,11 @@ async def main():
     parser.add_argument("--reject-message", action="store_true")
     parser.add_argument("--refuse-greeting", action="store_true")
     parser.add_argument("--silent", action="store_true")
+    parser.add_argument("--stall-data", action="store_true")
     args = parser.parse_args()
 
-    handler = StoringHandler(args.store, args.reject_recipient, args.reject_message)
+    handler = StoringHandler(args.store, args.reject_recipient, args.reject_message,
+                             args.stall_data)
     kwargs = {}
     if args.user is not None:
         kwargs = dict(authenticator=make_authenticator(bytes.fromhex(args.user),
@@ -85,6 +96,7 @@ async def main():
                       auth_required=True, auth_require_tls=False)
 
     def factory():
+        log_connection(args.store)
         if args.refuse_greeting:
             return RefuseGreeting()
         if args.silent:

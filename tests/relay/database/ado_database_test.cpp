@@ -1,12 +1,7 @@
 #include "relay/database/ado_database.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -16,6 +11,7 @@
 #include "tests/support/odbc_config.h"
 #include "tests/support/postgres_server.h"
 #include "tests/support/relay_sandbox.h"
+#include "tests/support/silent_listener.h"
 
 namespace dbrelay {
 namespace {
@@ -34,45 +30,7 @@ std::string SqliteConnectionString(const std::string& file) {
   return "Driver={SQLite3};Database=" + file + ";";
 }
 
-// A loopback listener that accepts connections and never says a word.
-class SilentListener {
- public:
-  SilentListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd_, 8) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      throw std::runtime_error("listener set-up failed");
-    }
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] {
-      while (!stop_) {
-        int client = ::accept(fd_, nullptr, nullptr);
-        if (client < 0) break;
-        clients_.push_back(client);
-      }
-    });
-  }
-  ~SilentListener() {
-    stop_ = true;
-    ::shutdown(fd_, SHUT_RDWR);
-    thread_.join();
-    ::close(fd_);
-    for (int c : clients_) ::close(c);
-  }
-  int port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-  std::vector<int> clients_;
-};
+using testing_support::SilentListener;
 
 class DatabaseTest : public ::testing::Test {
  protected:

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -302,6 +303,77 @@ TEST_F(TextFileAppendTest, FailedFolderSyncOfANewFileIsReportedAndLeavesNoRecord
   EXPECT_EQ(dbrelay::AppendStatementToTextFile(file_, "SELECT 1"), EIO);
   EXPECT_EQ(ReadFileBytes(file_), "");
 }
+
+// --- An appender killed in the middle ---
+
+// The moment of an append at which its process is killed.
+enum class KillPoint { kMidWrite, kAfterSync };
+
+struct KillCase {
+  const char* name;
+  KillPoint point;
+  bool emptied_after;  // another program empties the file after the kill (a consumer's truncate)
+  std::string before_next;  // what the file holds, before "next", after the next append
+};
+
+void PrintTo(const KillCase& c, std::ostream* os) { *os << c.name; }
+
+// Kills its own process at the chosen moment, the way a kill from outside lands there.
+class KilledEnv : public dbrelay::EnvWrapper {
+ public:
+  explicit KilledEnv(KillPoint point) : EnvWrapper(dbrelay::Env::Default()), point_(point) {}
+  int WriteFile(int fd, std::string_view data, size_t* written) override {
+    if (point_ != KillPoint::kMidWrite) return EnvWrapper::WriteFile(fd, data, written);
+    EnvWrapper::WriteFile(fd, data.substr(0, data.size() / 2), written);
+    Die();
+  }
+  int ClearAppendMark(int fd) override {
+    if (point_ == KillPoint::kAfterSync) Die();
+    return EnvWrapper::ClearAppendMark(fd);
+  }
+
+ private:
+  [[noreturn]] static void Die() {
+    ::kill(::getpid(), SIGKILL);
+    for (;;) ::pause();
+  }
+  KillPoint point_;
+};
+
+class TextFileKillTest : public TextFileAppendTest, public testing::WithParamInterface<KillCase> {};
+
+TEST_P(TextFileKillTest, NextAppendLeavesOnlyWholeRecords) {
+  const std::string old = "first\r\n";
+  WriteFileBytes(file_, old);
+  const std::string killed = "DELETE FROM Docs WHERE Id=7 AND Kind='" + std::string(20000, 'k') + "'";
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    KilledEnv env(GetParam().point);
+    dbrelay::ScopedEnvOverride use(&env);
+    dbrelay::AppendStatementToTextFile(file_, killed);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  ASSERT_NE(ReadFileBytes(file_), old) << "the killed append wrote nothing";
+  if (GetParam().emptied_after) std::filesystem::resize_file(file_, 0);
+
+  ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "next"), 0);
+  std::string expected = GetParam().before_next;
+  if (expected == "$killed") expected = old + killed + "\r\n";
+  EXPECT_EQ(ReadFileBytes(file_), expected + "next\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kills, TextFileKillTest,
+                         testing::Values(KillCase{"mid_write", KillPoint::kMidWrite, false,
+                                                  "first\r\n"},
+                                         KillCase{"after_sync", KillPoint::kAfterSync, false,
+                                                  "$killed"},
+                                         KillCase{"file_emptied_by_others", KillPoint::kMidWrite,
+                                                  true, ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- Other appenders ---
 
