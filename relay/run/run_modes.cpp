@@ -3,11 +3,13 @@
 #include <clocale>
 #include <cstdint>
 
+#include "relay/common/format_text.h"
 #include "relay/common/multibyte_text.h"
 #include "relay/platform/env.h"
 #include "relay/report/report.h"
 #include "relay/run/connection_tests.h"
 #include "relay/run/run_statement.h"
+#include "relay/settings/relay_ini.h"
 
 namespace dbrelay {
 
@@ -60,6 +62,13 @@ int RelayMain(int argc, const char* const* argv) {
   if (!InitializeFramework()) {
     ReportError("Fatal Error: MFC initialization failed\n", kMailingAllowed);
     return -1;
+  }
+  // A settings file that is there but cannot be read gives every key its default, and the failures
+  // that follow would point elsewhere; the run goes on as before, with the cause shown first.
+  if (int error = SettingsFileReadError(); error != 0) {
+    ReportError(FormatText("Unable to read settings file: %s\n\nError returned = %d\n",
+                           GetIniPath().c_str(), error),
+                kMailingSuppressed);
   }
   LogDetail(JoinCommandLine(argc, argv));
 

@@ -1,7 +1,10 @@
 #include "relay/settings/relay_ini.h"
 
+#include <cerrno>
+
 #include "relay/platform/env.h"
 #include "settings/ini_file.h"
+#include "settings/replace_file.h"
 
 namespace dbrelay {
 
@@ -21,6 +24,12 @@ std::string ReadIniString(const std::string& section, const std::string& key,
 
 int32_t ReadIniInt(const std::string& section, const std::string& key, int32_t default_value) {
   return settings::IniFile(GetIniPath()).ReadInt(section, key, default_value);
+}
+
+int SettingsFileReadError() {
+  std::string contents;
+  int error = settings::ReadWholeFile(GetIniPath(), &contents);
+  return error == ENOENT ? 0 : error;
 }
 
 }  // namespace dbrelay

@@ -16,4 +16,8 @@ std::string ReadIniString(const std::string& section, const std::string& key,
                           const std::string& default_value);
 int32_t ReadIniInt(const std::string& section, const std::string& key, int32_t default_value);
 
+// 0 when the settings file can be read or does not exist (every key then has its default), else
+// the errno that keeps it from being read: every read would silently give the defaults.
+int SettingsFileReadError();
+
 }  // namespace dbrelay
