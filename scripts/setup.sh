@@ -18,6 +18,9 @@ packages=(
   postgresql python3 python3-aiosmtpd xvfb xauth
   # screenshots of the dialog under Xvfb
   x11-apps imagemagick xdotool
+  # the sanitizer and fuzzing tree: clang with the libFuzzer, ASan and UBSan runtimes, and
+  # llvm-symbolizer (package llvm) for readable reports
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()
