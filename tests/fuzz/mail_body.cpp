@@ -3,7 +3,8 @@
 //    idempotent;
 //  - the composed message is headers, a blank line and a body in which no line passes the SMTP
 //    limit; the body decodes (8bit or base64) back to the input with CRLF line ends, and the
-//    subject (plain or encoded words) back to the subject given.
+//    subject (plain or encoded words) back to the subject given; in UTF-8 no encoded word splits a
+//    character of a valid subject, since each word must decode on its own.
 // Input: locale, subject, then the body (FuzzedDataProvider layout).
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -84,8 +85,28 @@ std::string HeaderValue(std::string_view headers, std::string_view name) {
   return value;
 }
 
-// "=?UTF-8?B?...?=" words separated by single spaces, decoded and joined.
-std::string DecodeEncodedWords(std::string_view value) {
+// Whether text is well-formed UTF-8 (shortest forms, no surrogates, at most U+10FFFF).
+bool IsUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    auto b = static_cast<unsigned char>(text[i]);
+    size_t n = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+    if (n == 0 || i + n > text.size()) return false;
+    uint32_t cp = n == 1 ? b : b & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+      auto c = static_cast<unsigned char>(text[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += n;
+  }
+  return true;
+}
+
+// "=?UTF-8?B?...?=" words separated by single spaces, decoded and joined. With whole_characters,
+// each word on its own must be well-formed UTF-8.
+std::string DecodeEncodedWords(std::string_view value, bool whole_characters) {
   const std::string_view prefix = "=?UTF-8?B?";
   std::string out;
   size_t at = 0;
@@ -94,7 +115,9 @@ std::string DecodeEncodedWords(std::string_view value) {
     at += prefix.size();
     size_t end = value.find("?=", at);
     FUZZ_CHECK(end != std::string_view::npos);
-    out += DecodeBase64(value.substr(at, end - at));
+    std::string word = DecodeBase64(value.substr(at, end - at));
+    if (whole_characters) FUZZ_CHECK(IsUtf8(word));
+    out += word;
     at = end + 2;
     if (at < value.size()) {
       FUZZ_CHECK(value[at] == ' ');
@@ -108,7 +131,8 @@ std::string DecodeEncodedWords(std::string_view value) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
-  std::setlocale(LC_CTYPE, input.ConsumeBool() ? "C.UTF-8" : "C");
+  const bool utf8 = input.ConsumeBool();
+  std::setlocale(LC_CTYPE, utf8 ? "C.UTF-8" : "C");
   std::string subject = input.ConsumeRandomLengthString(512);
   const std::string body = input.ConsumeRemainingBytesAsString();
 
@@ -141,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::string shown_subject = HeaderValue("\r\n" + std::string(head), "Subject");
   if (shown_subject.compare(0, 2, "=?") == 0) {
-    FUZZ_CHECK(DecodeEncodedWords(shown_subject) == subject);
+    FUZZ_CHECK(DecodeEncodedWords(shown_subject, utf8 && IsUtf8(subject)) == subject);
   } else {
     FUZZ_CHECK(shown_subject == subject);
   }

@@ -120,6 +120,7 @@ BODIES = {
     "just_over_998": ("Over", "z" * 999),
     "nul_byte": ("Nul", "before\x00after\n"),
     "utf8_subject": ("Fehler beim \xc3\x9cbertragen der Anweisung \xe2\x80\x94 " * 3, "K\xc3\xb6rper\n"),
+    "utf8_subject_two_byte": ("\xc3\xa4" * 40, "\xc3\xa4\n"),  # 45 bytes per word fall mid-character
     "encoded_word_lookalike": ("=?UTF-8?B?eA==?=", "body"),
     "empty": ("", ""),
 }
