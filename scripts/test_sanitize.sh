@@ -11,7 +11,7 @@ CC=clang CXX=clang++ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Sa
 cmake --build build/sanitize -j2
 
 # Children the tests start (DbRelay, helpers) inherit these, so their reports fail the test too.
-export ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1:strict_init_order=1
+export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS="suppressions=$PWD/tests/sanitize/lsan.supp:print_suppressions=0"
 
