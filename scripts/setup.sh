@@ -22,6 +22,9 @@ packages=(
   # packaging tests run on it (lintian, man with groff, desktop-file-validate); adduser for its
   # postinst when the tests install it
   dpkg-dev file lintian man-db groff-base desktop-file-utils adduser
+  # the sanitizer and fuzzing tree: clang with the libFuzzer, ASan and UBSan runtimes, and
+  # llvm-symbolizer (package llvm) for readable reports
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()

@@ -6,3 +6,5 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
 ctest --test-dir build --output-on-failure -j2 --timeout 300
+# The unit tests and fuzz targets again, under AddressSanitizer and UndefinedBehaviorSanitizer.
+bash scripts/test_sanitize.sh

@@ -12,8 +12,6 @@ namespace settings {
 
 namespace {
 
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-
 // Removes one outer pair of matching quotes, then applies the buffer cut. A value is a C string to
 // the profile functions, so it also ends at a NUL byte.
 std::string FinishValue(std::string_view raw) {
@@ -35,10 +33,8 @@ std::optional<std::string> FindValue(const std::string& path, std::string_view s
   bool in_section = false;
   bool first = true;
   while (std::getline(in, line)) {
-    std::string_view view = line;
-    if (first && view.substr(0, kUtf8Bom.size()) == kUtf8Bom) view.remove_prefix(kUtf8Bom.size());
+    IniLine parsed = ClassifyIniLine(first ? WithoutUtf8Bom(line) : std::string_view(line));
     first = false;
-    IniLine parsed = ClassifyIniLine(view);
     if (parsed.kind == IniLineKind::kSection) {
       in_section = EqualsIgnoringCase(parsed.name, section);
     } else if (in_section && parsed.kind == IniLineKind::kKey &&
@@ -107,7 +103,7 @@ int IniFile::WriteString(std::string_view section, std::string_view key,
   std::optional<size_t> last_in_section;  // last non-blank line inside it
   std::optional<size_t> key_line;
   for (size_t i = 0; i < lines.size() && !key_line; ++i) {
-    IniLine parsed = ClassifyIniLine(lines[i].text);
+    IniLine parsed = ClassifyIniLine(i == 0 ? WithoutUtf8Bom(lines[i].text) : lines[i].text);
     if (parsed.kind == IniLineKind::kSection) {
       if (section_line && in_section) break;  // the section ended; the first one wins
       in_section = EqualsIgnoringCase(parsed.name, trimmed_section);

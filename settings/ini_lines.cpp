@@ -21,6 +21,12 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string_view WithoutUtf8Bom(std::string_view first_line) {
+  constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+  if (first_line.substr(0, kUtf8Bom.size()) == kUtf8Bom) first_line.remove_prefix(kUtf8Bom.size());
+  return first_line;
+}
+
 IniLine ClassifyIniLine(std::string_view line) {
   IniLine result;
   std::string_view trimmed = TrimBlanks(line);

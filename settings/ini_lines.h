@@ -22,6 +22,11 @@ struct IniLine {
   std::string_view value;  // raw value after "=", trimmed (keys only)
 };
 
+// The first line of a file without the UTF-8 byte-order mark an editor may have put in front of
+// it. The reader and the writer both classify the first line this way, so a file saved with a mark
+// has the same sections for both and a write never misses the section a read finds.
+std::string_view WithoutUtf8Bom(std::string_view first_line);
+
 // Classifies one line (without its line end). Comment lines (";" first) and lines without "="
 // outside a section header are kOther.
 IniLine ClassifyIniLine(std::string_view line);

@@ -128,7 +128,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "[general]\r\nA=5\r\n"},
         WriteCase{"empty_value", "[General]\r\nA=1\r\n", "General", "A", "",
                   "[General]\r\nA=\r\n"},
-        WriteCase{"new_file", "", "General", "A", "1", "[General]\r\nA=1\r\n"}),
+        WriteCase{"new_file", "", "General", "A", "1", "[General]\r\nA=1\r\n"},
+        // The section the reader finds behind a byte-order mark is the one the writer updates.
+        WriteCase{"utf8_bom_kept", "\xEF\xBB\xBF[General]\r\nA=1\r\n", "General", "A", "2",
+                  "\xEF\xBB\xBF[General]\r\nA=2\r\n"}),
     [](const testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.name); });
 
 TEST(IniWriteTest, NewFileIsPrivateAndExistingFileKeepsItsMode) {

@@ -1,0 +1,196 @@
+// The mail text path: line-end normalising and the composed message. Properties:
+//  - NormalizeLineEnds leaves no CR or LF outside a CRLF, changes nothing but line ends, and is
+//    idempotent;
+//  - the composed message is headers, a blank line and a body in which no line passes the SMTP
+//    limit; the body decodes (8bit or base64) back to the input with CRLF line ends, and the
+//    subject (plain or encoded words) back to the subject given; in UTF-8 no encoded word splits a
+//    character of a valid subject, since each word must decode on its own.
+// Input: locale, subject, then the body (FuzzedDataProvider layout).
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <clocale>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "relay/mail/mail_message.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+constexpr size_t kMaxLineOctets = 998;
+
+// The input with every line end (CRLF, lone CR, lone LF) made a single LF.
+std::string LineEndsAsLf(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      out += '\n';
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+void CheckCrlfOnly(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') FUZZ_CHECK(i + 1 < text.size() && text[i + 1] == '\n');
+    if (text[i] == '\n') FUZZ_CHECK(i > 0 && text[i - 1] == '\r');
+  }
+}
+
+int Base64Value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+// Strict decoder: whole quads, padding only at the end.
+std::string DecodeBase64(std::string_view text) {
+  FUZZ_CHECK(text.size() % 4 == 0);
+  std::string out;
+  for (size_t i = 0; i < text.size(); i += 4) {
+    int pad = (text[i + 3] == '=') + (text[i + 2] == '=');
+    if (pad) FUZZ_CHECK(i + 4 == text.size());
+    uint32_t v = 0;
+    for (int k = 0; k < 4; ++k) {
+      int d = k >= 4 - pad ? 0 : Base64Value(text[i + k]);
+      FUZZ_CHECK(d >= 0);
+      v = (v << 6) | static_cast<uint32_t>(d);
+    }
+    out += static_cast<char>(v >> 16);
+    if (pad < 2) out += static_cast<char>((v >> 8) & 0xFF);
+    if (pad < 1) out += static_cast<char>(v & 0xFF);
+  }
+  return out;
+}
+
+std::string HeaderValue(std::string_view headers, std::string_view name) {
+  size_t at = headers.find("\r\n" + std::string(name) + ": ");
+  FUZZ_CHECK(at != std::string_view::npos);
+  at += 2 + name.size() + 2;
+  std::string value;
+  for (;;) {
+    size_t end = headers.find("\r\n", at);
+    value += headers.substr(at, end - at);
+    if (end == std::string_view::npos || end + 2 >= headers.size() || headers[end + 2] != ' ') break;
+    at = end + 2;  // a folded line: the space stays, as unfolding keeps it
+  }
+  return value;
+}
+
+// Whether text is well-formed UTF-8 (shortest forms, no surrogates, at most U+10FFFF).
+bool IsUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    auto b = static_cast<unsigned char>(text[i]);
+    size_t n = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+    if (n == 0 || i + n > text.size()) return false;
+    uint32_t cp = n == 1 ? b : b & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+      auto c = static_cast<unsigned char>(text[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += n;
+  }
+  return true;
+}
+
+// "=?UTF-8?B?...?=" words separated by single spaces, decoded and joined. With whole_characters,
+// each word on its own must be well-formed UTF-8.
+std::string DecodeEncodedWords(std::string_view value, bool whole_characters) {
+  const std::string_view prefix = "=?UTF-8?B?";
+  std::string out;
+  size_t at = 0;
+  while (at < value.size()) {
+    FUZZ_CHECK(value.compare(at, prefix.size(), prefix) == 0);
+    at += prefix.size();
+    size_t end = value.find("?=", at);
+    FUZZ_CHECK(end != std::string_view::npos);
+    std::string word = DecodeBase64(value.substr(at, end - at));
+    if (whole_characters) FUZZ_CHECK(IsUtf8(word));
+    out += word;
+    at = end + 2;
+    if (at < value.size()) {
+      FUZZ_CHECK(value[at] == ' ');
+      ++at;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider input(data, size);
+  const bool utf8 = input.ConsumeBool();
+  std::setlocale(LC_CTYPE, utf8 ? "C.UTF-8" : "C");
+  std::string subject = input.ConsumeRandomLengthString(512);
+  const std::string body = input.ConsumeRemainingBytesAsString();
+
+  const std::string normal = dbrelay::NormalizeLineEnds(body);
+  CheckCrlfOnly(normal);
+  FUZZ_CHECK(LineEndsAsLf(normal) == LineEndsAsLf(body));
+  FUZZ_CHECK(dbrelay::NormalizeLineEnds(normal) == normal);
+
+  // Callers refuse a header with a line break before composing; so does this target.
+  if (dbrelay::HasLineBreak(subject)) subject.clear();
+  dbrelay::MailHeaders headers;
+  headers.date = "Thu, 10 Dec 2026 01:02:03 +0000";
+  headers.from = "<relay@example.com>";
+  headers.to = "<ops@example.com>";
+  headers.subject = subject;
+  headers.message_id = "<1.2@example.com>";
+  headers.charset = "UTF-8";
+  const std::string message = dbrelay::ComposeMessage(headers, body);
+
+  const size_t blank = message.find("\r\n\r\n");
+  FUZZ_CHECK(blank != std::string::npos);
+  const std::string_view head = std::string_view(message).substr(0, blank + 2);
+  const std::string_view text = std::string_view(message).substr(blank + 4);
+  CheckCrlfOnly(head);
+  for (size_t at = 0; at < head.size();) {
+    size_t end = head.find("\r\n", at);
+    FUZZ_CHECK(end - at <= kMaxLineOctets);
+    at = end + 2;
+  }
+
+  const std::string shown_subject = HeaderValue("\r\n" + std::string(head), "Subject");
+  if (shown_subject.compare(0, 2, "=?") == 0) {
+    FUZZ_CHECK(DecodeEncodedWords(shown_subject, utf8 && IsUtf8(subject)) == subject);
+  } else {
+    FUZZ_CHECK(shown_subject == subject);
+  }
+
+  const std::string encoding = HeaderValue("\r\n" + std::string(head), "Content-Transfer-Encoding");
+  if (encoding == "8bit") {
+    FUZZ_CHECK(text == normal);
+    FUZZ_CHECK(text.find('\0') == std::string_view::npos);
+    for (size_t at = 0; at < text.size();) {
+      size_t end = text.find("\r\n", at);
+      if (end == std::string_view::npos) end = text.size();
+      FUZZ_CHECK(end - at <= kMaxLineOctets);
+      at = end + 2;
+    }
+    return 0;
+  }
+  FUZZ_CHECK(encoding == "base64");
+  std::string joined;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find("\r\n", at);
+    FUZZ_CHECK(end != std::string_view::npos);  // every base64 line ends in CRLF
+    FUZZ_CHECK(end - at <= 76);
+    joined += text.substr(at, end - at);
+    at = end + 2;
+  }
+  FUZZ_CHECK(DecodeBase64(joined) == normal);
+  return 0;
+}
