@@ -8,12 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <map>
 #include <stdexcept>
 
 #include "tests/support/odbc_config.h"
-
-extern char** environ;
 
 namespace reliability {
 
@@ -37,16 +34,7 @@ RunOptions RelayOptions() {
 
 StartedProcess::StartedProcess(const std::vector<std::string>& argv, const RunOptions& options,
                                const std::string& stdout_path) {
-  std::map<std::string, std::string> vars;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry = *e;
-    size_t eq = entry.find('=');
-    if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
-  }
-  for (const std::string& name : options.unset_env) vars.erase(name);
-  for (const auto& [name, value] : options.env) vars[name] = value;
-  std::vector<std::string> env_strings;
-  for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
+  std::vector<std::string> env_strings = testing_support::ChildEnvironment(options);
   std::vector<char*> envp;
   for (std::string& e : env_strings) envp.push_back(e.data());
   envp.push_back(nullptr);

@@ -20,9 +20,7 @@ extern char** environ;
 
 namespace testing_support {
 
-namespace {
-
-std::vector<std::string> BuildEnvironment(const RunOptions& options) {
+std::vector<std::string> ChildEnvironment(const RunOptions& options) {
   std::map<std::string, std::string> vars;
   for (char** e = environ; *e != nullptr; ++e) {
     std::string entry = *e;
@@ -35,8 +33,6 @@ std::vector<std::string> BuildEnvironment(const RunOptions& options) {
   for (const auto& [name, value] : vars) out.push_back(name + "=" + value);
   return out;
 }
-
-}  // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const RunOptions& options) {
   ProcessResult result;
@@ -53,7 +49,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const RunOptions&
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  std::vector<std::string> env_strings = BuildEnvironment(options);
+  std::vector<std::string> env_strings = ChildEnvironment(options);
   std::vector<char*> envp;
   for (std::string& e : env_strings) envp.push_back(e.data());
   envp.push_back(nullptr);

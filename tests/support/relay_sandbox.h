@@ -24,6 +24,9 @@ struct RunOptions {
   std::optional<std::string> stdin_text;   // nothing (stdin closed) when unset
 };
 
+// The test's environment with options' changes applied, as "NAME=value" entries for a child.
+std::vector<std::string> ChildEnvironment(const RunOptions& options);
+
 // Starts argv (argv[0] is the path) with stdout captured; stderr is passed through to the test's
 // stderr. Never hangs longer than the time-out.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const RunOptions& options = {});
