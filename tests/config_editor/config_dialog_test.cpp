@@ -86,7 +86,9 @@ TEST_F(ConfigDialogTest, BuildsTheTemplate) {
     EXPECT_EQ(w->objectName(), QString::number(c.id));
     QString caption = QString::fromUtf8(c.caption.data(), c.caption.size());
     QRect expected = MapDialogRect(c.rect, units);
-    if (c.kind != ControlKind::kGroupBox) EXPECT_EQ(w->geometry(), expected);
+    if (c.kind != ControlKind::kGroupBox) {
+      EXPECT_EQ(w->geometry(), expected);
+    }
     switch (c.kind) {
       case ControlKind::kGroupBox:
         EXPECT_TRUE(qobject_cast<QGroupBox*>(w));

@@ -16,6 +16,7 @@
 
 #include "relay/mail/mail_message.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/support/base64.h"
 
 namespace {
 
@@ -42,15 +43,6 @@ void CheckCrlfOnly(std::string_view text) {
   }
 }
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
 // Strict decoder: whole quads, padding only at the end.
 std::string DecodeBase64(std::string_view text) {
   FUZZ_CHECK(text.size() % 4 == 0);
@@ -60,7 +52,7 @@ std::string DecodeBase64(std::string_view text) {
     if (pad) FUZZ_CHECK(i + 4 == text.size());
     uint32_t v = 0;
     for (int k = 0; k < 4; ++k) {
-      int d = k >= 4 - pad ? 0 : Base64Value(text[i + k]);
+      int d = k >= 4 - pad ? 0 : testing_support::Base64Value(text[i + k]);
       FUZZ_CHECK(d >= 0);
       v = (v << 6) | static_cast<uint32_t>(d);
     }

@@ -116,8 +116,12 @@ TEST_P(UnwritableTest, ExitCodeIsTheErrnoAndTheFileIsUnchanged) {
   EXPECT_EQ(result.exit_status, GetParam().expected) << result.out;
   EXPECT_EQ(result.out, "Unable to write to text file: " + path + "\n\n" + statement +
                             "\n\nError returned = " + std::to_string(GetParam().expected) + "\n");
-  if (has_earlier_records) EXPECT_EQ(ReadFileBytes(after), kEarlier);
-  if (!folder_left_empty.empty()) EXPECT_TRUE(std::filesystem::is_empty(folder_left_empty));
+  if (has_earlier_records) {
+    EXPECT_EQ(ReadFileBytes(after), kEarlier);
+  }
+  if (!folder_left_empty.empty()) {
+    EXPECT_TRUE(std::filesystem::is_empty(folder_left_empty));
+  }
   if (GetParam().place == Place::kMissingFolder) {
     EXPECT_FALSE(std::filesystem::exists(relay.File("no such folder")));
   }

@@ -16,8 +16,8 @@ namespace testing_support {
 struct SmtpServerOptions {
   // When user is set, the server offers AUTH (PLAIN, LOGIN) over plain text and accepts mail only
   // after a login with exactly this user and password.
-  std::string user;
-  std::string password;
+  std::string user{};
+  std::string password{};
   bool reject_recipient = false;  // every RCPT TO gets 550
   bool reject_message = false;    // DATA gets 554 after the message has been sent
   bool refuse_greeting = false;   // greets with 554 and hangs up

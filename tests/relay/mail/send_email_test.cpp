@@ -13,6 +13,7 @@
 #include "relay/platform/env.h"
 #include "relay/report/report.h"
 #include "settings/setting_codec.h"
+#include "tests/support/base64.h"
 #include "tests/support/in_process_env.h"
 #include "tests/support/relay_sandbox.h"
 #include "tests/support/smtp_server.h"
@@ -42,18 +43,10 @@ class RecordingEnv : public testing_support::InProcessEnv {
 };
 
 std::string DecodeBase64(const std::string& text) {
-  auto value = [](char c) -> int {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-  };
   std::string out;
   int bits = 0, buffer = 0;
   for (char c : text) {
-    int v = value(c);
+    int v = testing_support::Base64Value(c);
     if (v < 0) continue;
     buffer = (buffer << 6) | v;
     bits += 6;

@@ -173,7 +173,9 @@ TEST_P(FailoverMailTest, MailsAsConfigured) {
     EXPECT_NE(body.find(Crlf("\n\nTrying secondary connection\n")), std::string::npos);
     EXPECT_EQ(body.find("s3cret"), std::string::npos);
   }
-  if (c.failure_mail) EXPECT_EQ(Body(mails[next]), Crlf(result.out));
+  if (c.failure_mail) {
+    EXPECT_EQ(Body(mails[next]), Crlf(result.out));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
