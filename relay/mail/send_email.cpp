@@ -1,5 +1,6 @@
 #include "relay/mail/send_email.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "relay/common/format_text.h"
@@ -28,6 +29,13 @@ std::string ServerWithPort(const std::string& server) {
 
 void ReportMailFailure(const std::string& text) { ReportError(text, kMailingSuppressed); }
 
+// A decoded value can hold a zero byte (a pair "00" in the scrambled body); every consumer reads
+// it as a C string, so the value ends there (libcurl would refuse it whole).
+std::string UpToZeroByte(std::string value) {
+  value.resize(std::min(value.find('\0'), value.size()));
+  return value;
+}
+
 }  // namespace
 
 std::string BracketAddress(const std::string& address) {
@@ -48,7 +56,8 @@ int SendEmail(const std::string& message) {
     ReportMailFailure(FormatText("Cannot set UserName (%d)\n", r));
     return 2;
   }
-  std::string password = settings::DecodeSettingValue(ReadMailSetting("EmailPassword"));
+  std::string password =
+      UpToZeroByte(settings::DecodeSettingValue(ReadMailSetting("EmailPassword")));
   if (int r = engine->SetString(kMailChannel, kMailParamPassword, password); r < 0) {
     ReportMailFailure(FormatText("Cannot set Password (%d)\n", r));
     return 3;

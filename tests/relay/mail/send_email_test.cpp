@@ -165,7 +165,11 @@ TEST_P(SendEmailLoginTest, LogsInWithTheDecodedPassword) {
 INSTANTIATE_TEST_SUITE_P(Passwords, SendEmailLoginTest,
                          testing::Values(LoginCase{"scrambled",
                                                    settings::EncodeSettingValue("s3cr%t pass")},
-                                         LoginCase{"plain", "s3cr%t pass"}),
+                                         LoginCase{"plain", "s3cr%t pass"},
+                                         // a zero byte ends the decoded value
+                                         LoginCase{"scrambled_zero_byte",
+                                                   settings::EncodeSettingValue(std::string(
+                                                       "s3cr%t pass\0rest", 16))}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Failures a real server (or no server) provokes.
