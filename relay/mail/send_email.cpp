@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "relay/common/format_text.h"
 #include "relay/common/multibyte_text.h"
@@ -43,6 +44,16 @@ std::string BracketAddress(const std::string& address) {
   return "<" + address + ">";
 }
 
+std::string BracketAddressList(const std::string& addresses) {
+  std::vector<std::string> list = SplitAddressList(addresses);
+  if (list.size() < 2) return BracketAddress(addresses);
+  std::string joined;
+  for (const std::string& address : list) {
+    joined += (joined.empty() ? "" : ", ") + BracketAddress(address);
+  }
+  return joined;
+}
+
 int SendEmail(const std::string& message) {
   std::unique_ptr<MailEngine> engine = NewMailEngine();
   if (engine->Attach(kMailChannelCount, kMailEngineKey) < 0) {
@@ -72,7 +83,7 @@ int SendEmail(const std::string& message) {
   }
 
   std::string subject = ReadMailSetting("EmailSubject");
-  std::string recipient = BracketAddress(ReadMailSetting("EmailTo"));
+  std::string recipient = BracketAddressList(ReadMailSetting("EmailTo"));
   if (engine->Send(kMailChannel, recipient, {}, {}, subject, message, {}) < 0) {
     ReportMailFailure("email NOT sent\n");
     return 5;

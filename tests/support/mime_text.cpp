@@ -1,7 +1,8 @@
 #include "tests/support/mime_text.h"
 
-#include <cctype>
 #include <strings.h>
+
+#include <cctype>
 
 #include "tests/support/base64.h"
 
