@@ -20,20 +20,34 @@ DovecotAuth::DovecotAuth(const std::string& folder, const std::string& user,
     throw std::runtime_error("dovecot test user or password not representable");
   }
   WriteFileBytes(folder_ + "/passwd", user + ":{PLAIN}" + password + "\n");
-  WriteFileBytes(folder_ + "/dovecot.conf",
-                 "base_dir = " + folder_ + "/run\n"
-                 "state_dir = " + folder_ + "/state\n"
-                 "log_path = " + folder_ + "/dovecot.log\n"
-                 "protocols =\n"
-                 "ssl = no\n"
-                 "auth_mechanisms = plain login\n"
-                 "auth_verbose = yes\n"
-                 // Postfix lets AUTH through only inside TLS (smtpd_tls_auth_only)
-                 "disable_plaintext_auth = no\n"
-                 "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " +
-                     folder_ + "/passwd\n}\n"
-                 "userdb {\n  driver = static\n  args = uid=nobody gid=nogroup home=/nonexistent\n}\n"
-                 "service auth {\n  unix_listener " + socket_path_ + " {\n    mode = 0666\n  }\n}\n");
+  // @D@ stands for the folder.
+  std::string conf = R"(base_dir = @D@/run
+state_dir = @D@/state
+log_path = @D@/dovecot.log
+protocols =
+ssl = no
+auth_mechanisms = plain login
+auth_verbose = yes
+# Postfix lets AUTH through only inside TLS (smtpd_tls_auth_only).
+disable_plaintext_auth = no
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u @D@/passwd
+}
+userdb {
+  driver = static
+  args = uid=nobody gid=nogroup home=/nonexistent
+}
+service auth {
+  unix_listener @D@/auth-client {
+    mode = 0666
+  }
+}
+)";
+  for (size_t at = conf.find("@D@"); at != std::string::npos; at = conf.find("@D@", at)) {
+    conf.replace(at, 3, folder_);
+  }
+  WriteFileBytes(folder_ + "/dovecot.conf", conf);
   process_ = std::make_unique<ServiceProcess>(
       std::vector<std::string>{"/usr/sbin/dovecot", "-F", "-c", folder_ + "/dovecot.conf"},
       [this] { return FileExists(socket_path_); });

@@ -90,6 +90,13 @@ std::string Id(const char* user, bool group) {
   return std::to_string(group ? pw->pw_gid : pw->pw_uid);
 }
 
+void Replace(std::string* text, const std::string& from, const std::string& to) {
+  for (size_t at = text->find(from); at != std::string::npos;) {
+    text->replace(at, from.size(), to);
+    at = text->find(from, at + to.size());
+  }
+}
+
 size_t Count(const std::string& text, const std::string& needle) {
   size_t n = 0;
   for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
@@ -180,66 +187,89 @@ void PostfixServer::Start() {
   // "postfix check" makes the queue's folders with their owners and modes.
   ProcessResult check = RunProcess({"/usr/sbin/postfix", "-c", dir_.File("conf"), "check"});
   if (check.exit_status != 0) throw std::runtime_error("postfix check failed");
+  int probes = 0;  // sessions the readiness checks opened
+  auto accepts = [&probes](const std::string& host, int port) {
+    bool ok = Accepts(host, port);
+    probes += ok ? 1 : 0;
+    return ok;
+  };
   master_ = std::make_unique<ServiceProcess>(
-      std::vector<std::string>{kMaster, "-c", dir_.File("conf"), "-d"}, [this] {
-        return Accepts("127.0.0.1", port_) && Accepts(implicit_host_, 465) &&
-               Accepts("127.0.0.1", other_port_) && Accepts("127.0.0.1", untrusted_port_) &&
-               (!v6_ || Accepts("::1", port_));
+      std::vector<std::string>{kMaster, "-c", dir_.File("conf"), "-d"}, [&] {
+        return accepts("127.0.0.1", port_) && accepts(implicit_host_, 465) &&
+               accepts("127.0.0.1", other_port_) && accepts("127.0.0.1", untrusted_port_) &&
+               (!v6_ || accepts("::1", port_));
       });
-  // The probes above are sessions too: let their lines reach the log before a test looks.
-  if (!WaitUntilQuiet(0)) throw std::runtime_error("Postfix did not log its probes");
+  // The probes are sessions too: let their lines reach the log before a test looks at it.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (Count(LogSince(0), "]: disconnect from ") < static_cast<size_t>(probes)) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      throw std::runtime_error("Postfix did not log its probes");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 void PostfixServer::WriteConfiguration() const {
   const std::string& d = dir_.path();
-  std::string main_cf =
-      "compatibility_level = 3.6\n"
-      "queue_directory = " + d + "/queue\n"
-      "data_directory = " + d + "/data\n"
-      "mail_owner = postfix\n"
-      "setgid_group = postdrop\n"
-      "maillog_file = " + d + "/maillog\n"
-      "maillog_file_prefixes = " + d + "\n"
-      "myhostname = mail.relay-test.example\n"
-      "mydomain = relay-test.example\n"
-      "mydestination =\n"
-      "mynetworks = 127.0.0.1/32\n"
-      "inet_interfaces = loopback-only\n"
-      "inet_protocols = " + std::string(v6_ ? "all" : "ipv4") + "\n"
-      "alias_maps =\n"
-      "alias_database =\n"
-      "local_recipient_maps =\n"
-      "biff = no\n"
-      "smtputf8_enable = no\n"
-      "virtual_mailbox_domains = example.org\n"
-      "virtual_mailbox_base = " + d + "/mail\n"
-      "virtual_mailbox_maps = texthash:" + d + "/conf/mailboxes\n"
-      "virtual_uid_maps = static:" + Id("postfix", false) + "\n"
-      "virtual_gid_maps = static:" + Id("postfix", true) + "\n"
-      "smtpd_banner = $myhostname ESMTP\n"
-      "smtpd_tls_chain_files = " + d + "/server.pem\n"
-      "smtpd_tls_security_level = may\n"
-      "smtpd_tls_loglevel = 1\n"
-      "smtpd_sasl_auth_enable = yes\n"
-      "smtpd_sasl_type = dovecot\n"
-      "smtpd_sasl_path = " + dovecot_->socket_path() + "\n"
-      // The strict checks: AUTH only inside TLS, no bare line ends, envelopes and greetings as
-      // the RFCs write them, no commands sent ahead of the answers.
-      "smtpd_tls_auth_only = yes\n"
-      "smtpd_forbid_bare_newline = yes\n"
-      "smtpd_forbid_bare_newline_exclusions =\n"
-      "smtpd_forbid_unauth_pipelining = yes\n"
-      "strict_rfc821_envelopes = yes\n"
-      "smtpd_helo_required = yes\n"
-      "smtpd_helo_restrictions = reject_invalid_helo_hostname, reject_non_fqdn_helo_hostname\n"
-      "smtpd_sender_restrictions = reject_non_fqdn_sender\n"
-      "smtpd_relay_restrictions = permit_sasl_authenticated, reject\n"
-      "smtpd_recipient_restrictions = reject_non_fqdn_recipient, check_recipient_access texthash:" +
-      d + "/conf/refused\n"
-      "smtpd_data_restrictions = reject_unauth_pipelining\n";
+  // @D@ stands for the server's folder.
+  std::string main_cf = R"(compatibility_level = 3.6
+queue_directory = @D@/queue
+data_directory = @D@/data
+mail_owner = postfix
+setgid_group = postdrop
+maillog_file = @D@/maillog
+maillog_file_prefixes = @D@
+myhostname = mail.relay-test.example
+mydomain = relay-test.example
+mydestination =
+mynetworks = 127.0.0.1/32
+inet_interfaces = loopback-only
+inet_protocols = @PROTOCOLS@
+alias_maps =
+alias_database =
+local_recipient_maps =
+biff = no
+smtputf8_enable = no
+virtual_mailbox_domains = example.org
+virtual_mailbox_base = @D@/mail
+virtual_mailbox_maps = texthash:@D@/conf/mailboxes
+virtual_uid_maps = static:@UID@
+virtual_gid_maps = static:@GID@
+smtpd_banner = $myhostname ESMTP
+# No tarpit after a refused command: the tests would only wait.
+smtpd_error_sleep_time = 0s
+smtpd_tls_chain_files = @D@/server.pem
+smtpd_tls_security_level = may
+smtpd_tls_loglevel = 1
+smtpd_sasl_auth_enable = yes
+smtpd_sasl_type = dovecot
+smtpd_sasl_path = @SASL@
+# The strict checks: AUTH only inside TLS, no bare line ends, envelopes and greetings as the RFCs
+# write them, no commands sent ahead of the answers.
+smtpd_tls_auth_only = yes
+smtpd_forbid_bare_newline = yes
+smtpd_forbid_bare_newline_exclusions =
+smtpd_forbid_unauth_pipelining = yes
+strict_rfc821_envelopes = yes
+smtpd_helo_required = yes
+smtpd_helo_restrictions = reject_invalid_helo_hostname, reject_non_fqdn_helo_hostname,
+  check_helo_access regexp:@D@/conf/helo
+smtpd_sender_restrictions = reject_non_fqdn_sender
+smtpd_relay_restrictions = permit_sasl_authenticated, reject
+smtpd_recipient_restrictions = reject_non_fqdn_recipient,
+  check_recipient_access texthash:@D@/conf/refused
+smtpd_data_restrictions = reject_unauth_pipelining
+)";
+  Replace(&main_cf, "@PROTOCOLS@", v6_ ? "all" : "ipv4");
+  Replace(&main_cf, "@UID@", Id("postfix", false));
+  Replace(&main_cf, "@GID@", Id("postfix", true));
+  Replace(&main_cf, "@SASL@", dovecot_->socket_path());
+  Replace(&main_cf, "@D@", d);
   WriteFileBytes(d + "/conf/main.cf", main_cf);
   WriteFileBytes(d + "/conf/mailboxes", "ops@example.org ops/\ndba@example.org dba/\n");
   WriteFileBytes(d + "/conf/refused", "refused@example.org REJECT no such desk\n");
+  // Logs the name every accepted greeting gave ("info: ... helo=<name>"), checked at each RCPT.
+  WriteFileBytes(d + "/conf/helo", "/./ INFO greeting seen\n");
 
   std::string port = std::to_string(port_);
   std::string smtpd = " inet n - n - - smtpd";
@@ -298,10 +328,21 @@ bool PostfixServer::WaitUntilQuiet(size_t offset, double seconds) const {
 }
 
 std::vector<std::string> PostfixServer::Complaints(size_t offset) const {
-  static const char* const kSigns[] = {"warning:", "reject:", "error:", "fatal:", "panic:",
-                                       "lost connection", "improper", "bare <", "too many errors",
-                                       "SSL_accept error", "authentication failed", "timeout after",
-                                       "status=bounced", "status=deferred", "Protocol error"};
+  static const char* const kSigns[] = {"warning:",
+                                       "reject:",
+                                       "error:",
+                                       "fatal:",
+                                       "panic:",
+                                       "lost connection",
+                                       "improper",
+                                       "bare <",
+                                       "too many errors",
+                                       "SSL_accept error",
+                                       "authentication failed",
+                                       "timeout after",
+                                       "status=bounced",
+                                       "status=deferred",
+                                       "Protocol error"};
   std::vector<std::string> lines;
   std::string log = LogSince(offset);
   size_t pos = 0;
@@ -319,10 +360,23 @@ std::vector<std::string> PostfixServer::Complaints(size_t offset) const {
   return lines;
 }
 
+std::vector<std::string> PostfixServer::Greetings(size_t offset) const {
+  std::vector<std::string> names;
+  std::string log = LogSince(offset);
+  for (size_t at = log.find("greeting seen;"); at != std::string::npos;
+       at = log.find("greeting seen;", at + 1)) {
+    size_t start = log.find(" helo=<", at);
+    size_t end = start == std::string::npos ? start : log.find(">\n", start);
+    if (end != std::string::npos) names.push_back(log.substr(start + 7, end - start - 7));
+  }
+  return names;
+}
+
 std::vector<std::string> PostfixServer::Mailbox(const std::string& mailbox) const {
   std::vector<std::pair<std::filesystem::file_time_type, std::string>> files;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_.File("mail/" + mailbox + "/new"), ec)) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(dir_.File("mail/" + mailbox + "/new"), ec)) {
     files.emplace_back(entry.last_write_time(), entry.path().string());
   }
   std::sort(files.begin(), files.end());
@@ -334,8 +388,8 @@ std::vector<std::string> PostfixServer::Mailbox(const std::string& mailbox) cons
 void PostfixServer::EmptyMailboxes() const {
   std::error_code ec;
   for (const char* mailbox : {"ops", "dba"}) {
-    for (const auto& entry :
-         std::filesystem::directory_iterator(dir_.File(std::string("mail/") + mailbox + "/new"), ec)) {
+    for (const auto& entry : std::filesystem::directory_iterator(
+             dir_.File(std::string("mail/") + mailbox + "/new"), ec)) {
       std::filesystem::remove(entry.path(), ec);
     }
   }

@@ -4,8 +4,8 @@
 // SASL AUTH and a throwaway CA of its own. Started on first use in a test program and stopped at
 // exit. Postfix's master must run as root (CI does); CanRun() says when it cannot.
 //
-// It takes mail for ops@example.org and dba@example.org (delivered to Maildirs the test reads back),
-// refuses refused@example.org at RCPT, and relays nothing: only a logged-in client may send.
+// It takes mail for ops@example.org and dba@example.org (delivered to Maildirs the test reads
+// back), refuses refused@example.org at RCPT, and relays nothing: only a logged-in client may send.
 
 #include <memory>
 #include <string>
@@ -56,6 +56,8 @@ class PostfixServer {
   // The lines since offset in which Postfix complains: warnings, rejections, errors, lost or
   // broken sessions, protocol violations.
   std::vector<std::string> Complaints(size_t offset) const;
+  // The names clients greeted with (EHLO) since offset, one per recipient the server checked.
+  std::vector<std::string> Greetings(size_t offset) const;
   // The log of dovecot, which checks every login Postfix is offered.
   std::string AuthLog() const { return dovecot_->Log(); }
 

@@ -12,12 +12,15 @@ namespace {
 const std::vector<std::string> kNewKey = {"-newkey", "ec", "-pkeyopt",
                                           "ec_paramgen_curve:prime256v1", "-nodes"};
 
-void Openssl(std::vector<std::string> args) {
-  args.insert(args.begin(), "/usr/bin/openssl");
+// Runs openssl with args, its chatter kept in log.
+void Openssl(std::vector<std::string> args, const std::string& log) {
+  args.insert(args.begin(), {"/bin/sh", "-c", "exec /usr/bin/openssl \"$@\" 2>>\"$0\"", log});
   RunOptions options;
   options.env = {{"OPENSSL_CONF", "/dev/null"}};
   ProcessResult result = RunProcess(args, options);
-  if (result.exit_status != 0) throw std::runtime_error("openssl " + args[1] + " failed");
+  if (result.exit_status != 0) {
+    throw std::runtime_error("openssl " + args[4] + " failed: " + ReadFileBytes(log));
+  }
 }
 
 std::vector<std::string> With(std::vector<std::string> a, const std::vector<std::string>& b) {
@@ -28,8 +31,9 @@ std::vector<std::string> With(std::vector<std::string> a, const std::vector<std:
 void MakeCa(const std::string& stem, const std::string& name) {
   Openssl(With(With({"req", "-x509"}, kNewKey),
                {"-keyout", stem + ".key", "-out", stem + ".crt", "-days", "2", "-subj",
-                "/CN=" + name, "-addext", "basicConstraints=critical,CA:TRUE",
-                "-addext", "keyUsage=critical,keyCertSign,cRLSign"}));
+                "/CN=" + name, "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+                "keyUsage=critical,keyCertSign,cRLSign"}),
+          stem + ".log");
 }
 
 bool IsAddress(const std::string& name) {
@@ -44,8 +48,9 @@ TestCertificateAuthority::TestCertificateAuthority(const std::string& folder)
   MakeCa(folder_ + "/ca", "DbRelay test CA");
 }
 
-std::string TestCertificateAuthority::IssueServerCertificate(
-    const std::string& file_stem, const std::vector<std::string>& names, bool untrusted) const {
+std::string TestCertificateAuthority::IssueServerCertificate(const std::string& file_stem,
+                                                             const std::vector<std::string>& names,
+                                                             bool untrusted) const {
   std::string ca = folder_ + "/ca";
   if (untrusted) {
     ca = folder_ + "/" + file_stem + "-ca";
@@ -59,9 +64,11 @@ std::string TestCertificateAuthority::IssueServerCertificate(
   WriteFileBytes(stem + ".ext", "subjectAltName=" + alt +
                                     "\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
   Openssl(With({"req"}, With(kNewKey, {"-keyout", stem + ".key", "-out", stem + ".csr", "-subj",
-                                       "/CN=" + names.front()})));
+                                       "/CN=" + names.front()})),
+          stem + ".log");
   Openssl({"x509", "-req", "-in", stem + ".csr", "-CA", ca + ".crt", "-CAkey", ca + ".key",
-           "-CAcreateserial", "-out", stem + ".crt", "-days", "2", "-extfile", stem + ".ext"});
+           "-CAcreateserial", "-out", stem + ".crt", "-days", "2", "-extfile", stem + ".ext"},
+          stem + ".log");
   std::string pem = stem + ".pem";
   WriteFileBytes(pem, ReadFileBytes(stem + ".key") + ReadFileBytes(stem + ".crt"));
   return pem;
