@@ -8,7 +8,8 @@
 // of the local end of the connection: strict servers refuse a bare host name. libcurl takes the
 // name from the URL's path before it connects, so the local address is found beforehand, from the
 // system's route to each of the server's addresses, and the connection is pinned to that address
-// (CURLOPT_CONNECT_TO); the addresses are tried in the resolver's order, as libcurl would.
+// (CURLOPT_CONNECT_TO); the addresses are tried one after the other, in the resolver's order, while
+// they refuse the connection.
 
 #include <curl/curl.h>
 #include <langinfo.h>
@@ -315,7 +316,7 @@ class CurlMailEngine : public MailEngine {
   // The host's fully-qualified name, or "" when it has none.
   static std::string HostDomainName() {
     std::string host = LocalHostName();
-    return IsDomainName(host) ? host : HelloDomain(host, CanonicalHostName(host));
+    return HelloDomain(host, IsDomainName(host) ? "" : CanonicalHostName(host));
   }
 
   CURL* curl_ = nullptr;

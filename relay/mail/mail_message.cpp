@@ -291,9 +291,11 @@ std::string AddressLiteral(std::string_view numeric_address) {
 }
 
 std::string HelloDomain(std::string_view host_name, std::string_view canonical_name) {
-  if (IsDomainName(host_name)) return std::string(host_name);
-  if (IsDomainName(canonical_name)) return std::string(canonical_name);
-  return "";
+  std::string_view name = IsDomainName(host_name)        ? host_name
+                          : IsDomainName(canonical_name) ? canonical_name
+                                                         : std::string_view();
+  if (!name.empty() && name.back() == '.') name.remove_suffix(1);  // the root stays unsaid
+  return std::string(name);
 }
 
 std::vector<std::string> SplitAddressList(std::string_view list) {

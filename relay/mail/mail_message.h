@@ -45,8 +45,8 @@ bool IsDomainName(std::string_view name);
 std::string AddressLiteral(std::string_view numeric_address);
 
 // The name the client greets with (EHLO): the host's name when it is fully qualified, else its
-// canonical name when that is, else "" (the caller then greets with an address literal of the
-// local end of the connection).
+// canonical name when that is, without a final dot; else "" (the caller then greets with an
+// address literal of the local end of the connection).
 std::string HelloDomain(std::string_view host_name, std::string_view canonical_name);
 
 // The addresses of a list such as "a@example.org, B <b@example.org>; c@example.org": split at ","

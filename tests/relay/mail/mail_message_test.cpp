@@ -131,6 +131,7 @@ TEST(MailMessageTest, GreetingNameAndAddressLiterals) {
   EXPECT_EQ(dbrelay::HelloDomain("relay.example.org", "other.example.org"), "relay.example.org");
   EXPECT_EQ(dbrelay::HelloDomain("vm", "vm.example.org"), "vm.example.org");
   EXPECT_EQ(dbrelay::HelloDomain("vm", "vm"), "");
+  EXPECT_EQ(dbrelay::HelloDomain("relay.example.org.", ""), "relay.example.org");
   EXPECT_EQ(dbrelay::HelloDomain("", ""), "");
   EXPECT_EQ(dbrelay::AddressLiteral("127.0.0.1"), "[127.0.0.1]");
   EXPECT_EQ(dbrelay::AddressLiteral("::1"), "[IPv6:::1]");
