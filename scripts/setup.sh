@@ -16,6 +16,9 @@ packages=(
   libcurl4-openssl-dev
   # services the tests start on loopback
   postgresql python3 python3-aiosmtpd xvfb xauth
+  # the mail tests' real server: Postfix with dovecot for SASL AUTH and a throwaway CA made with
+  # openssl; each test program runs its own instances, the system's stay unconfigured and stopped
+  postfix dovecot-core openssl
   # screenshots of the dialog under Xvfb
   x11-apps imagemagick xdotool
   # the Debian package: CPack's dependency scan (dpkg-shlibdeps, file), and the checks the
@@ -36,6 +39,32 @@ if ((${#missing[@]})); then
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -q
-  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # Postfix asks what kind of mail system this is: none. The machine's mail setup stays as it was.
+  echo "postfix postfix/main_mailer_type select No configuration" |
+    "${sudo_cmd[@]}" debconf-set-selections
+  # Nothing installed here may start as a system service (dovecot's postinst would): a policy
+  # that refuses every start while apt runs, unless the machine already has a policy of its own.
+  policy=/usr/sbin/policy-rc.d
+  own_policy=0
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
+    "${sudo_cmd[@]}" chmod 755 "$policy"
+    own_policy=1
+  fi
+  status=0
+  "${sudo_cmd[@]}" apt-get update -q &&
+    "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" || status=$?
+  if ((own_policy)); then "${sudo_cmd[@]}" rm -f "$policy"; fi
+  ((status == 0)) || exit "$status"
+  # And none starts at the next boot either.
+  for service in postfix dovecot; do
+    if [[ " ${missing[*]} " == *" ${service/dovecot/dovecot-core} "* ]]; then
+      if [ -d /run/systemd/system ]; then
+        "${sudo_cmd[@]}" systemctl disable --now "$service" 2>/dev/null || true
+      elif [ -x /usr/sbin/update-rc.d ] && [ -e "/etc/init.d/$service" ]; then
+        "${sudo_cmd[@]}" service "$service" stop >/dev/null 2>&1 || true
+        "${sudo_cmd[@]}" update-rc.d "$service" disable >/dev/null 2>&1 || true
+      fi
+    fi
+  done
 fi

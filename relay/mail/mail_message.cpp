@@ -91,10 +91,12 @@ std::string EncodeHeaderText(std::string_view text, const std::string& charset) 
   return out;
 }
 
-bool NeedsBase64(std::string_view body) {
+// Whether body must be encoded to travel: a byte above 0x7F, a NUL, or a line SMTP cannot carry.
+bool NeedsEncoding(std::string_view body) {
   size_t line = 0;
   for (char c : body) {
-    if (c == '\0') return true;
+    auto u = static_cast<unsigned char>(c);
+    if (u == 0 || u > 0x7f) return true;
     if (c == '\r' || c == '\n') {
       line = 0;
     } else if (++line > kMaxLineOctets) {
@@ -103,6 +105,15 @@ bool NeedsBase64(std::string_view body) {
   }
   return false;
 }
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) > 0x7f) return false;
+  }
+  return true;
+}
+
+bool IsLabelChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; }
 
 }  // namespace
 
@@ -196,32 +207,159 @@ std::string NormalizeLineEnds(std::string_view text) {
 }
 
 std::string ComposeMessage(const MailHeaders& headers, std::string_view body) {
-  std::string subject = IsPlainHeaderText(headers.subject)
-                            ? headers.subject
-                            : EncodeHeaderText(headers.subject, headers.charset);
+  std::string subject =
+      IsPlainHeaderText(headers.subject)
+          ? headers.subject
+          : EncodeHeaderText(headers.subject, CharsetFor(headers.subject, headers.charset));
   std::string text = NormalizeLineEnds(body);
-  bool base64 = NeedsBase64(text);
+  bool encode = NeedsEncoding(text);
   std::string out;
-  out.reserve(text.size() * (base64 ? 4 : 3) / 3 + 512);
+  out.reserve(text.size() * (encode ? 3 : 1) + 512);
   out += "Date: " + headers.date + "\r\n";
   out += "From: " + headers.from + "\r\n";
   out += "To: " + headers.to + "\r\n";
   out += "Subject: " + subject + "\r\n";
   out += "Message-ID: " + headers.message_id + "\r\n";
   out += "MIME-Version: 1.0\r\n";
-  out += "Content-Type: text/plain; charset=" + headers.charset + "\r\n";
-  out += std::string("Content-Transfer-Encoding: ") + (base64 ? "base64" : "8bit") + "\r\n";
+  out += "Content-Type: text/plain; charset=" + CharsetFor(text, headers.charset) + "\r\n";
+  out += std::string("Content-Transfer-Encoding: ") + (encode ? "quoted-printable" : "7bit") +
+         "\r\n";
   out += "\r\n";
-  if (!base64) {
-    out += text;
-    return out;
-  }
-  constexpr size_t kBytesPerLine = 57;  // 76 base64 characters
-  for (size_t i = 0; i < text.size(); i += kBytesPerLine) {
-    AppendBase64(std::string_view(text).substr(i, kBytesPerLine), &out);
-    out += "\r\n";
+  out += encode ? EncodeQuotedPrintable(text) : text;
+  return out;
+}
+
+std::string EncodeQuotedPrintable(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  constexpr size_t kMaxQpLine = 76;  // with the "=" of a soft line break
+  std::string out;
+  out.reserve(text.size() * 3);
+  size_t column = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 2, "\r\n") == 0) {
+      out += "\r\n";
+      column = 0;
+      ++i;
+      continue;
+    }
+    auto u = static_cast<unsigned char>(text[i]);
+    bool at_break = i + 1 == text.size() || text.compare(i + 1, 2, "\r\n") == 0;
+    bool literal = (u >= 33 && u <= 126 && u != '=') || ((u == ' ' || u == '\t') && !at_break);
+    if (column + (literal ? 1 : 3) > kMaxQpLine - 1) {
+      out += "=\r\n";  // soft line break
+      column = 0;
+    }
+    if (column == 0 && (u == '.' || text.compare(i, 5, "From ") == 0)) literal = false;
+    if (literal) {
+      out += static_cast<char>(u);
+    } else {
+      out += '=';
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    }
+    column += literal ? 1 : 3;
   }
   return out;
+}
+
+bool IsDomainName(std::string_view name) {
+  if (!name.empty() && name.back() == '.') name.remove_suffix(1);
+  if (name.empty() || name.size() > 253) return false;
+  size_t labels = 0;
+  std::string_view last;
+  while (!name.empty()) {
+    size_t dot = name.find('.');
+    std::string_view label = name.substr(0, dot);
+    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') {
+      return false;
+    }
+    for (char c : label) {
+      if (!IsLabelChar(c)) return false;
+    }
+    ++labels;
+    last = label;
+    name = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+    if (dot != std::string_view::npos && name.empty()) return false;
+  }
+  bool numeric = last.find_first_not_of("0123456789") == std::string_view::npos;
+  return labels >= 2 && !numeric;
+}
+
+std::string AddressLiteral(std::string_view numeric_address) {
+  bool v6 = numeric_address.find(':') != std::string_view::npos;
+  return std::string(v6 ? "[IPv6:" : "[") + std::string(numeric_address) + "]";
+}
+
+std::string HelloDomain(std::string_view host_name, std::string_view canonical_name) {
+  std::string_view name = IsDomainName(host_name)        ? host_name
+                          : IsDomainName(canonical_name) ? canonical_name
+                                                         : std::string_view();
+  if (!name.empty() && name.back() == '.') name.remove_suffix(1);  // the root stays unsaid
+  return std::string(name);
+}
+
+std::vector<std::string> SplitAddressList(std::string_view list) {
+  std::vector<std::string> addresses;
+  auto add = [&](std::string_view item) {
+    size_t first = item.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return;
+    size_t last = item.find_last_not_of(" \t");
+    addresses.emplace_back(item.substr(first, last - first + 1));
+  };
+  bool quoted = false;
+  bool in_angle = false;
+  int comment = 0;
+  size_t start = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    char c = list[i];
+    if (quoted) {
+      if (c == '\\') {
+        ++i;  // a quoted pair
+      } else if (c == '"') {
+        quoted = false;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == '(') {
+      ++comment;
+    } else if (c == ')' && comment > 0) {
+      --comment;
+    } else if (c == '<' && comment == 0) {
+      in_angle = true;
+    } else if (c == '>') {
+      in_angle = false;
+    } else if ((c == ',' || c == ';') && !in_angle && comment == 0) {
+      add(list.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  add(list.substr(start));
+  return addresses;
+}
+
+bool IsValidInLocale(std::string_view text, std::string_view charset) {
+  bool ascii_only = charset == "US-ASCII";
+  std::mbstate_t state{};
+  for (size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) <= 0x7f) {
+      ++i;
+      continue;
+    }
+    if (ascii_only) return false;
+    wchar_t wide = 0;
+    size_t n = std::mbrtowc(&wide, text.data() + i, text.size() - i, &state);
+    if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) return false;
+#ifdef __STDC_ISO_10646__
+    // The C library's UTF-8 takes sequences past U+10FFFF, which no reader does.
+    if (static_cast<uint32_t>(wide) > 0x10ffff) return false;
+#endif
+    i += n == 0 ? 1 : n;
+  }
+  return true;
+}
+
+std::string CharsetFor(std::string_view text, const std::string& charset) {
+  return IsAscii(text) || IsValidInLocale(text, charset) ? charset : "unknown-8bit";
 }
 
 std::string CharsetName(std::string_view codeset) {

@@ -1,6 +1,8 @@
 #include "relay/mail/send_email.h"
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "relay/common/format_text.h"
 #include "relay/common/multibyte_text.h"
@@ -28,11 +30,28 @@ std::string ServerWithPort(const std::string& server) {
 
 void ReportMailFailure(const std::string& text) { ReportError(text, kMailingSuppressed); }
 
+// A decoded value can hold a zero byte (a pair "00" in the scrambled body); every consumer reads
+// it as a C string, so the value ends there (libcurl would refuse it whole).
+std::string UpToZeroByte(std::string value) {
+  value.resize(std::min(value.find('\0'), value.size()));
+  return value;
+}
+
 }  // namespace
 
 std::string BracketAddress(const std::string& address) {
   if (!address.empty() && FindMultibyte(address, "<") != std::string::npos) return address;
   return "<" + address + ">";
+}
+
+std::string BracketAddressList(const std::string& addresses) {
+  std::vector<std::string> list = SplitAddressList(addresses);
+  if (list.size() < 2) return BracketAddress(addresses);
+  std::string joined;
+  for (const std::string& address : list) {
+    joined += (joined.empty() ? "" : ", ") + BracketAddress(address);
+  }
+  return joined;
 }
 
 int SendEmail(const std::string& message) {
@@ -48,7 +67,8 @@ int SendEmail(const std::string& message) {
     ReportMailFailure(FormatText("Cannot set UserName (%d)\n", r));
     return 2;
   }
-  std::string password = settings::DecodeSettingValue(ReadMailSetting("EmailPassword"));
+  std::string password =
+      UpToZeroByte(settings::DecodeSettingValue(ReadMailSetting("EmailPassword")));
   if (int r = engine->SetString(kMailChannel, kMailParamPassword, password); r < 0) {
     ReportMailFailure(FormatText("Cannot set Password (%d)\n", r));
     return 3;
@@ -63,7 +83,7 @@ int SendEmail(const std::string& message) {
   }
 
   std::string subject = ReadMailSetting("EmailSubject");
-  std::string recipient = BracketAddress(ReadMailSetting("EmailTo"));
+  std::string recipient = BracketAddressList(ReadMailSetting("EmailTo"));
   if (engine->Send(kMailChannel, recipient, {}, {}, subject, message, {}) < 0) {
     ReportMailFailure("email NOT sent\n");
     return 5;

@@ -17,4 +17,9 @@ int SendEmail(const std::string& message);
 // in "<" and ">"; "" becomes "<>".
 std::string BracketAddress(const std::string& address);
 
+// The recipients of EmailTo for the engine: a list of addresses separated by "," or ";" becomes
+// each address through BracketAddress, joined with ", " (the engine sends one RCPT each); a single
+// address, or none, is BracketAddress(addresses).
+std::string BracketAddressList(const std::string& addresses);
+
 }  // namespace dbrelay

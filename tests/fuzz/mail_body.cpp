@@ -2,9 +2,11 @@
 //  - NormalizeLineEnds leaves no CR or LF outside a CRLF, changes nothing but line ends, and is
 //    idempotent;
 //  - the composed message is headers, a blank line and a body in which no line passes the SMTP
-//    limit; the body decodes (8bit or base64) back to the input with CRLF line ends, and the
-//    subject (plain or encoded words) back to the subject given; in UTF-8 no encoded word splits a
-//    character of a valid subject, since each word must decode on its own.
+//    limit; the body is plain ASCII as given (7bit), or quoted-printable in lines of at most 76
+//    printable characters that decode back to the input with CRLF line ends; it is labelled UTF-8
+//    only when it is ASCII or, in UTF-8, well-formed, else unknown-8bit; the subject (plain or
+//    encoded words) decodes back to the subject given; in UTF-8 no encoded word splits a character
+//    of a valid subject, since each word must decode on its own.
 // Input: locale, subject, then the body (FuzzedDataProvider layout).
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -96,10 +98,40 @@ bool IsUtf8(std::string_view text) {
   return true;
 }
 
-// "=?UTF-8?B?...?=" words separated by single spaces, decoded and joined. With whole_characters,
-// each word on its own must be well-formed UTF-8.
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) > 0x7F) return false;
+  }
+  return true;
+}
+
+// Strict decoder: "=" only before CRLF (a soft line break) or two upper-case hex digits.
+std::string DecodeQuotedPrintable(std::string_view text) {
+  auto hex = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+  };
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '=') {
+      out += text[i];
+    } else if (text.compare(i + 1, 2, "\r\n") == 0) {
+      i += 2;
+    } else {
+      FUZZ_CHECK(i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0);
+      out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+      i += 2;
+    }
+  }
+  return out;
+}
+
+// "=?charset?B?...?=" words (charset UTF-8 or unknown-8bit, one for all) separated by single
+// spaces, decoded and joined. With whole_characters, each UTF-8 word on its own must be
+// well-formed UTF-8.
 std::string DecodeEncodedWords(std::string_view value, bool whole_characters) {
-  const std::string_view prefix = "=?UTF-8?B?";
+  const std::string_view prefix =
+      value.compare(0, 15, "=?unknown-8bit?") == 0 ? "=?unknown-8bit?B?" : "=?UTF-8?B?";
+  if (prefix != "=?UTF-8?B?") whole_characters = false;
   std::string out;
   size_t at = 0;
   while (at < value.size()) {
@@ -162,10 +194,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(shown_subject == subject);
   }
 
+  const std::string type = HeaderValue("\r\n" + std::string(head), "Content-Type");
+  if (IsAscii(normal) || (utf8 && IsUtf8(normal))) {
+    FUZZ_CHECK(type == "text/plain; charset=UTF-8");
+  } else if (utf8) {
+    FUZZ_CHECK(type == "text/plain; charset=unknown-8bit");
+  }
   const std::string encoding = HeaderValue("\r\n" + std::string(head), "Content-Transfer-Encoding");
-  if (encoding == "8bit") {
+  if (encoding == "7bit") {
     FUZZ_CHECK(text == normal);
-    FUZZ_CHECK(text.find('\0') == std::string_view::npos);
+    FUZZ_CHECK(IsAscii(text) && text.find('\0') == std::string_view::npos);
     for (size_t at = 0; at < text.size();) {
       size_t end = text.find("\r\n", at);
       if (end == std::string_view::npos) end = text.size();
@@ -174,15 +212,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     return 0;
   }
-  FUZZ_CHECK(encoding == "base64");
-  std::string joined;
+  FUZZ_CHECK(encoding == "quoted-printable");
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find("\r\n", at);
-    FUZZ_CHECK(end != std::string_view::npos);  // every base64 line ends in CRLF
+    if (end == std::string_view::npos) end = text.size();
     FUZZ_CHECK(end - at <= 76);
-    joined += text.substr(at, end - at);
+    for (size_t k = at; k < end; ++k) {
+      auto c = static_cast<unsigned char>(text[k]);
+      FUZZ_CHECK(c == '\t' || (c >= 0x20 && c <= 0x7E));
+    }
+    if (end > at) FUZZ_CHECK(text[end - 1] != ' ' && text[end - 1] != '\t');
     at = end + 2;
   }
-  FUZZ_CHECK(DecodeBase64(joined) == normal);
+  FUZZ_CHECK(DecodeQuotedPrintable(text) == normal);
   return 0;
 }

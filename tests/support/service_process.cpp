@@ -48,7 +48,44 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& argv, double time
   }
 }
 
+ServiceProcess::ServiceProcess(const std::vector<std::string>& argv,
+                               const std::function<bool()>& ready, double timeout_seconds) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, argv[0].c_str(), &actions, &attributes, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
+  pid_ = pid;
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(static_cast<long long>(timeout_seconds * 1000));
+  for (;;) {
+    if (ready()) return;
+    bool ended = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
+    if (ended || std::chrono::steady_clock::now() >= deadline) {
+      if (!ended) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+      }
+      pid_ = -1;
+      throw std::runtime_error(argv[0] + (ended ? " ended at start" : " did not become ready"));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
 ServiceProcess::~ServiceProcess() {
+  if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
   for (int i = 0; i < 250; ++i) {
     if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;

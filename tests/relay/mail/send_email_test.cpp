@@ -13,7 +13,7 @@
 #include "relay/platform/env.h"
 #include "relay/report/report.h"
 #include "settings/setting_codec.h"
-#include "tests/support/base64.h"
+#include "tests/support/mime_text.h"
 #include "tests/support/in_process_env.h"
 #include "tests/support/relay_sandbox.h"
 #include "tests/support/smtp_server.h"
@@ -42,36 +42,12 @@ class RecordingEnv : public testing_support::InProcessEnv {
   std::vector<size_t> mails_when_shown;
 };
 
-std::string DecodeBase64(const std::string& text) {
-  std::string out;
-  int bits = 0, buffer = 0;
-  for (char c : text) {
-    int v = testing_support::Base64Value(c);
-    if (v < 0) continue;
-    buffer = (buffer << 6) | v;
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((buffer >> bits) & 0xff);
-    }
-  }
-  return out;
-}
-
 // The headers of a received message, and its body decoded from its transfer encoding.
-struct ParsedMail {
-  std::string headers;
-  std::string body;
-};
+using testing_support::ParsedMail;
 
 ParsedMail Parse(const ReceivedMail& mail) {
-  size_t split = mail.data.find("\r\n\r\n");
-  EXPECT_NE(split, std::string::npos);
-  ParsedMail parsed{mail.data.substr(0, split + 2), mail.data.substr(split + 4)};
-  if (parsed.headers.find("Content-Transfer-Encoding: base64\r\n") != std::string::npos) {
-    parsed.body = DecodeBase64(parsed.body);
-  }
-  return parsed;
+  EXPECT_NE(mail.data.find("\r\n\r\n"), std::string::npos);
+  return testing_support::ParseMessage(mail.data);
 }
 
 std::string Crlf(const std::string& text) { return dbrelay::NormalizeLineEnds(text); }
@@ -108,7 +84,7 @@ TEST_F(SendEmailTest, MessageArrivesUnderTheSubjectWithTheBodyUnchanged) {
   for (const char* header : {"\r\nSubject: DbRelay alert\r\n", "\r\nFrom: <relay@example.org>\r\n",
                              "\r\nTo: <ops@example.org>\r\n", "\r\nMessage-ID: <",
                              "\r\nContent-Type: text/plain; charset=",
-                             "\r\nContent-Transfer-Encoding: 8bit\r\n"}) {
+                             "\r\nContent-Transfer-Encoding: 7bit\r\n"}) {
     EXPECT_NE(("\r\n" + parsed.headers).find(header), std::string::npos) << header;
   }
   EXPECT_EQ(parsed.headers.rfind("Date: ", 0), 0u);
@@ -165,7 +141,11 @@ TEST_P(SendEmailLoginTest, LogsInWithTheDecodedPassword) {
 INSTANTIATE_TEST_SUITE_P(Passwords, SendEmailLoginTest,
                          testing::Values(LoginCase{"scrambled",
                                                    settings::EncodeSettingValue("s3cr%t pass")},
-                                         LoginCase{"plain", "s3cr%t pass"}),
+                                         LoginCase{"plain", "s3cr%t pass"},
+                                         // a zero byte ends the decoded value
+                                         LoginCase{"scrambled_zero_byte",
+                                                   settings::EncodeSettingValue(std::string(
+                                                       "s3cr%t pass\0rest", 16))}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Failures a real server (or no server) provokes.
@@ -207,8 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"recipient_rejected", {.reject_recipient = true}, "", 5, "email NOT sent\n"},
         FailureCase{"message_rejected", {.reject_message = true}, "", 5, "email NOT sent\n"},
         FailureCase{"empty_recipient", {}, "EmailTo=\r\n", 5, "email NOT sent\n"},
-        FailureCase{"recipient_list", {}, "EmailTo=a@example.org, b@example.org\r\n", 5,
-                    "email NOT sent\n"}),
+        FailureCase{"only_separators", {}, "EmailTo= , ;\r\n", 5, "email NOT sent\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Texts that must never become part of a header or a command.
@@ -298,6 +277,19 @@ INSTANTIATE_TEST_SUITE_P(
         BodyCase{"nul", std::string("a\0b\n", 4)},
         BodyCase{"percent", "100% LIKE '%s%d%n'\n"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A list in EmailTo gets one RCPT per address, and every address in the To header.
+TEST_F(SendEmailTest, RecipientListGetsOneRcptEach) {
+  SmtpServer server;
+  WriteSettings(&server, "EmailTo=a@example.org; Desk B <b@example.org>,c@example.org\r\n");
+  EXPECT_EQ(dbrelay::SendEmail("list\n"), 0);
+  auto mails = server.Messages();
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].recipients,
+            (std::vector<std::string>{"a@example.org", "b@example.org", "c@example.org"}));
+  EXPECT_EQ(testing_support::HeaderValue(Parse(mails[0]).headers, "To"),
+            "<a@example.org>, Desk B <b@example.org>, <c@example.org>");
+}
 
 // The port comes from EmailSMTP, else EmailPort, else 25.
 TEST_F(SendEmailTest, ServerWithoutAPortUsesEmailPort) {
