@@ -4,9 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <string>
 #include <utility>
+
+#include "settings/ini_text.h"
 
 namespace settings {
 
@@ -47,6 +51,23 @@ int ResolveLinks(const std::string& path, std::string* target) {
   return 0;
 }
 
+// Reads fd to its end into *bytes; EFBIG once it holds more than limit bytes (a file that grows
+// while it is read).
+int ReadUpTo(int fd, size_t limit, size_t expected, std::string* bytes) {
+  bytes->reserve(std::min(expected, limit) + 1);
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return 0;
+    if (bytes->size() + static_cast<size_t>(n) > limit) return EFBIG;
+    bytes->append(buffer, static_cast<size_t>(n));
+  }
+}
+
 int WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
     ssize_t n = ::write(fd, data.data(), data.size());
@@ -61,24 +82,39 @@ int WriteAll(int fd, std::string_view data) {
 
 }  // namespace
 
-int ReadWholeFile(const std::string& path, std::string* contents) {
-  contents->clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+int ReadSettingsBytes(const std::string& path, std::string* bytes) {
+  bytes->clear();
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; O_NOCTTY: a terminal is never adopted.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return errno;
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int error = errno;
-      ::close(fd);
-      return error;
-    }
-    if (n == 0) break;
-    contents->append(buffer, static_cast<size_t>(n));
+  struct stat st {};
+  int error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    error = EISDIR;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = EINVAL;
+  } else if (static_cast<uint64_t>(st.st_size) > kMaxSettingsFileSize) {
+    error = EFBIG;
+  } else if (::fcntl(fd, F_SETFL, 0) != 0) {  // ordinary blocking reads from here on
+    error = errno;
+  }
+  if (error == 0) {
+    error = ReadUpTo(fd, kMaxSettingsFileSize, static_cast<size_t>(st.st_size), bytes);
   }
   ::close(fd);
-  return 0;
+  if (error != 0) bytes->clear();
+  return error;
+}
+
+int ReadWholeFile(const std::string& path, std::string* contents) {
+  int error = ReadSettingsBytes(path, contents);
+  if (error == 0 && HasUtf16ByteOrderMark(*contents)) {
+    contents->clear();
+    return EILSEQ;
+  }
+  return error;
 }
 
 int ReplaceFileAtomically(const std::string& link_or_path, std::string_view contents,
