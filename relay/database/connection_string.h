@@ -33,8 +33,11 @@ std::vector<ConnectionAttribute> SplitConnectionString(const std::string& text);
 std::optional<std::string> TranslateConnectionString(
     const std::string& text, const std::function<bool(const std::string&)>& driver_registered);
 
-// text with the value of every Pwd or Password attribute (any letter case) replaced by "****";
-// every other byte stays as it was.
+// text as it may be shown: the value of every attribute whose key contains "pwd", "passwd" or
+// "password" in any letter case replaced by "****", also inside a braced or quoted value (psqlODBC's
+// pqopt={password=...}, an OLE DB string in quotes); every other byte stays as it was. A text that
+// begins with the scrambled-value marker "TAVOK" is a keyless encoding of the whole string and
+// becomes "****".
 std::string MaskConnectionPassword(const std::string& connection_string);
 
 }  // namespace dbrelay

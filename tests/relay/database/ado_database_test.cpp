@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "relay/database/connection_string.h"
+#include "settings/setting_codec.h"
 #include "tests/support/odbc_config.h"
 #include "tests/support/postgres_server.h"
 #include "tests/support/relay_sandbox.h"
@@ -372,6 +373,47 @@ INSTANTIATE_TEST_SUITE_P(
                       "\tSource = ADODB.Connection\n\tDescription = Provider cannot be found. "
                       "It may not be properly installed.\n"}),
     [](const ::testing::TestParamInfo<BadStringCase>& info) { return info.param.name; });
+
+// ----- What the real DbRelay shows of a connection string -----
+
+// Every secret of a connection string stays out of the detailed log and the error texts, whatever
+// the key is called and however deeply it is nested; a scrambled string pasted as a plain one is
+// hidden whole. Each secret is a word of its own, so any trace of one shows.
+TEST_F(DatabaseTest, RelayShowsNoSecretInItsLogOrErrorTexts) {
+  testing_support::RelaySandbox relay;
+  const std::string primary = "Driver=SQLite3;Database=" + relay.File("absent/x.db") +
+                              ";NoCreat=1;PASSWD=SecretOne;pqopt={sslmode=disable "
+                              "password=SecretTwo};Jet OLEDB:Database Password='SecretThree'";
+  const std::string masked_primary = "Driver=SQLite3;Database=" + relay.File("absent/x.db") +
+                                     ";NoCreat=1;PASSWD=****;pqopt={sslmode=disable "
+                                     "password=****};Jet OLEDB:Database Password=****";
+  const std::string scrambled = settings::EncodeSettingValue("DSN=Main;Pwd=SecretFour");
+  relay.WriteIni({"DetailedLog=1", "PriDBType=2", "PriOtherConnStr=" + primary, "SecDBType=2",
+                  "SecOtherConnStr=" + scrambled});
+  testing_support::RunOptions options;
+  options.env = OdbcConfig::Get().Env();
+
+  auto run = relay.Run({"UPDATE Docs SET Signed=1 WHERE Id=7"}, options);
+  EXPECT_EQ(run.exit_status, 255) << run.out;
+  EXPECT_NE(run.out.find("\nPrimary Connection String: " + masked_primary + "\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("\nSecondary Connection String: ****\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Connection String = ****\nCADODataBase Error"), std::string::npos)
+      << run.out;
+
+  auto test = relay.Run({"PriTest"}, options);
+  EXPECT_NE(test.out.find("Connection Faild:\nConnection String = " + masked_primary + "\n"),
+            std::string::npos)
+      << test.out;
+
+  for (const std::string& out : {run.out, test.out}) {
+    for (const char* secret : {"SecretOne", "SecretTwo", "SecretThree", "SecretFour"}) {
+      EXPECT_EQ(out.find(secret), std::string::npos) << secret << " shown in\n" << out;
+    }
+    EXPECT_EQ(out.find(scrambled.substr(5)), std::string::npos) << "scrambled body shown";
+  }
+}
 
 }  // namespace
 }  // namespace dbrelay

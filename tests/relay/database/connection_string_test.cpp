@@ -68,9 +68,34 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"Password=\"x;y\";Server=s", "Password=****;Server=s"},
         MaskCase{"Pwd=a;Password=b", "Pwd=****;Password=****"},
         MaskCase{"Pwd=;Uid=u", "Pwd=;Uid=u"},
-        MaskCase{"Server=pwd;PwdHint=x;Uid=password", "Server=pwd;PwdHint=x;Uid=password"},
+        // A value is never taken for a key; a key that only contains "pwd" is hidden too.
+        MaskCase{"Server=pwd;PwdHint=x;Uid=password", "Server=pwd;PwdHint=****;Uid=password"},
         MaskCase{"garbled;;==;Pwd", "garbled;;==;Pwd"},
-        MaskCase{"", ""}),
+        MaskCase{"", ""},
+        MaskCase{"PASSWD=secret;Uid=u", "PASSWD=****;Uid=u"},
+        MaskCase{"DbPwd=a;NewPassword=b;passwd2=c;Pass=d",
+                 "DbPwd=****;NewPassword=****;passwd2=****;Pass=d"},
+        MaskCase{"Data Source=x.mdb;Jet OLEDB:Database Password=s",
+                 "Data Source=x.mdb;Jet OLEDB:Database Password=****"},
+        // Inside braces: psqlODBC passes pqopt on to libpq, blank-separated.
+        MaskCase{"Driver={PostgreSQL Unicode};Server=h;pqopt={password=secret};Uid=u",
+                 "Driver={PostgreSQL Unicode};Server=h;pqopt={password=****};Uid=u"},
+        MaskCase{"pqopt={sslmode=require password=secret}",
+                 "pqopt={sslmode=require password=****}"},
+        MaskCase{"pqopt={password='a b\\' c' sslmode=require}",
+                 "pqopt={password=**** sslmode=require}"},
+        MaskCase{"pqopt={password=se}}cret}", "pqopt={password=****}"},
+        MaskCase{"pqopt = { PASSWORD = s ; x=1 }", "pqopt = { PASSWORD = **** ; x=1 }"},
+        MaskCase{"Opts={Uid=u;Pwd=x};Database=d", "Opts={Uid=u;Pwd=****};Database=d"},
+        MaskCase{"pqopt={a={password=x};b=1}", "pqopt={a={password=****};b=1}"},
+        MaskCase{"Extended Properties=\"Jet OLEDB:Database Password=s;Mode=1\";X=1",
+                 "Extended Properties=\"Jet OLEDB:Database Password=****;Mode=1\";X=1"},
+        MaskCase{"App='O''Brien password=s'", "App='O''Brien password=****'"},
+        // The scrambled form of a whole string, pasted where a plain one belongs.
+        MaskCase{"TAVOK6285:8", "****"},
+        MaskCase{"TAVOK", "****"},
+        MaskCase{"tavok6285:8", "tavok6285:8"},
+        MaskCase{"Server=TAVOK6285:8;Pwd=x", "Server=TAVOK6285:8;Pwd=****"}),
     [](const ::testing::TestParamInfo<MaskCase>& info) {
       return "Case" + std::to_string(info.index);
     });
