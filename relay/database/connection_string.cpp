@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <string_view>
 #include <utility>
 
@@ -107,6 +108,21 @@ bool IsSecretKey(std::string_view key) {
     if (k.find(word) != std::string::npos) return true;
   }
   return false;
+}
+
+// A number of seconds written as decimal digits (blanks around them allowed); nothing else. An
+// enormous number stands for a wait as long as the driver can be asked for.
+std::optional<int> WholeSeconds(const std::string& text) {
+  const std::string digits = Trim(text, 0, text.size());
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  long long value = 0;
+  for (char c : digits) {
+    value = value * 10 + (c - '0');
+    if (value > INT_MAX) return INT_MAX;
+  }
+  return static_cast<int>(value);
 }
 
 bool IsOpeningMark(char c) { return c == '{' || c == '"' || c == '\''; }
@@ -242,6 +258,24 @@ std::optional<std::string> TranslateConnectionString(
     out += keyword + "=" + OdbcValue(a.value) + ";";
   }
   return out;
+}
+
+std::string TakeLoginTimeout(const std::string& text, int* seconds) {
+  std::string out;
+  size_t kept_from = 0;
+  bool found = false;
+  for (const ConnectionAttribute& a : SplitConnectionString(text)) {
+    const std::string key = Lower(a.key);
+    if (!a.has_equals || (key != "connect timeout" && key != "connection timeout")) continue;
+    if (!found) {
+      found = true;
+      std::optional<int> value = WholeSeconds(a.value);
+      if (value) *seconds = *value;
+    }
+    out += text.substr(kept_from, a.begin - kept_from);
+    kept_from = a.end < text.size() ? a.end + 1 : a.end;  // its ";" goes with it
+  }
+  return out + text.substr(kept_from);
 }
 
 std::string MaskConnectionPassword(const std::string& connection_string) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <ostream>
+
 namespace dbrelay {
 namespace {
 
@@ -99,6 +102,45 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<MaskCase>& info) {
       return "Case" + std::to_string(info.index);
     });
+
+struct TimeoutCase {
+  const char* name;
+  std::string input;
+  int seconds;  // starting from 15
+  std::string rest;
+};
+
+void PrintTo(const TimeoutCase& c, std::ostream* os) { *os << c.name; }
+
+class LoginTimeoutTest : public ::testing::TestWithParam<TimeoutCase> {};
+
+TEST_P(LoginTimeoutTest, IsTakenOutOfTheString) {
+  int seconds = 15;
+  EXPECT_EQ(TakeLoginTimeout(GetParam().input, &seconds), GetParam().rest);
+  EXPECT_EQ(seconds, GetParam().seconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Strings, LoginTimeoutTest,
+    ::testing::Values(
+        TimeoutCase{"none", "Provider=SQLOLEDB;Server=s;Pwd=p;", 15,
+                    "Provider=SQLOLEDB;Server=s;Pwd=p;"},
+        TimeoutCase{"connect", "Provider=SQLOLEDB;Connect Timeout=2;Server=s;", 2,
+                    "Provider=SQLOLEDB;Server=s;"},
+        TimeoutCase{"connection_any_case_at_the_end", "DSN=Main; CONNECTION timeout = 7 ", 7, "DSN=Main;"},
+        TimeoutCase{"zero_is_no_limit", "Connect Timeout=0;DSN=Main", 0, "DSN=Main"},
+        TimeoutCase{"quoted", "DSN=Main;Connect Timeout='5';Uid=u", 5, "DSN=Main;Uid=u"},
+        TimeoutCase{"first_counts_all_go", "Connect Timeout=3;DSN=M;Connection Timeout=9;", 3,
+                    "DSN=M;"},
+        TimeoutCase{"not_a_number_keeps_default", "Connect Timeout=2s;DSN=M", 15, "DSN=M"},
+        TimeoutCase{"negative_keeps_default", "Connect Timeout=-1;DSN=M", 15, "DSN=M"},
+        TimeoutCase{"enormous_is_the_longest", "Connect Timeout=99999999999999999999;DSN=M",
+                    INT_MAX, "DSN=M"},
+        TimeoutCase{"other_timeouts_stay", "DSN=M;Command Timeout=5;Timeout=3;Login Timeout=4", 15,
+                    "DSN=M;Command Timeout=5;Timeout=3;Login Timeout=4"},
+        TimeoutCase{"inside_a_value_stays", "DSN=M;pqopt={Connect Timeout=3}", 15,
+                    "DSN=M;pqopt={Connect Timeout=3}"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MaskTest, EnormousStringStaysIntact) {
   std::string big(1 << 20, 'x');
