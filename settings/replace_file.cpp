@@ -51,21 +51,31 @@ int ResolveLinks(const std::string& path, std::string* target) {
   return 0;
 }
 
-// Reads fd to its end into *bytes; EFBIG once it holds more than limit bytes (a file that grows
-// while it is read).
+// Reads fd to its end into *bytes, expected being the size fstat gave; EFBIG once it holds more
+// than limit bytes (a file that grows while it is read).
 int ReadUpTo(int fd, size_t limit, size_t expected, std::string* bytes) {
-  bytes->reserve(std::min(expected, limit) + 1);
-  char buffer[65536];
+  // Room for one byte more than expected, so that a file that grew since is noticed and the
+  // first read usually takes the whole file.
+  bytes->resize(std::min(expected, limit) + 1);
+  size_t used = 0;
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (used == bytes->size()) {
+      if (used > limit) return EFBIG;
+      bytes->resize(std::min(used * 2, limit + 1));
+    }
+    ssize_t n = ::read(fd, bytes->data() + used, bytes->size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
-    if (n == 0) return 0;
-    if (bytes->size() + static_cast<size_t>(n) > limit) return EFBIG;
-    bytes->append(buffer, static_cast<size_t>(n));
+    if (n == 0) break;
+    const size_t asked = bytes->size() - used;
+    used += static_cast<size_t>(n);
+    // A short read that brings the size fstat gave is the end: spare the read that says so.
+    if (used == expected && static_cast<size_t>(n) < asked) break;
   }
+  bytes->resize(used);
+  return used > limit ? EFBIG : 0;
 }
 
 int WriteAll(int fd, std::string_view data) {
@@ -97,9 +107,8 @@ int ReadSettingsBytes(const std::string& path, std::string* bytes) {
     error = EINVAL;
   } else if (static_cast<uint64_t>(st.st_size) > kMaxSettingsFileSize) {
     error = EFBIG;
-  } else if (::fcntl(fd, F_SETFL, 0) != 0) {  // ordinary blocking reads from here on
-    error = errno;
   }
+  // O_NONBLOCK stays set: Linux ignores it for a regular file.
   if (error == 0) {
     error = ReadUpTo(fd, kMaxSettingsFileSize, static_cast<size_t>(st.st_size), bytes);
   }
