@@ -2,10 +2,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <optional>
+#include <vector>
 
 #include "settings/ini_lines.h"
+#include "settings/ini_text.h"
 #include "settings/replace_file.h"
 
 namespace settings {
@@ -23,18 +24,18 @@ std::string FinishValue(std::string_view raw) {
   return std::string(raw);
 }
 
-// The first value of key in section, or nullopt. Reads line by line so that an enormous file costs
-// no more memory than its longest line.
+// The first value of key in section, or nullopt when the file, the section or the key is missing
+// or the file cannot be read (the caller reports that once, not at every read).
 std::optional<std::string> FindValue(const std::string& path, std::string_view section,
                                      std::string_view key) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string line;
+  std::string text;
+  IniEncoding encoding;
+  if (ReadIniText(path, &text, &encoding) != 0) return std::nullopt;
+  std::string_view rest = text;
+  std::string_view line, end;
   bool in_section = false;
-  bool first = true;
-  while (std::getline(in, line)) {
-    IniLine parsed = ClassifyIniLine(first ? WithoutUtf8Bom(line) : std::string_view(line));
-    first = false;
+  for (bool first = true; NextLine(&rest, &line, &end); first = false) {
+    IniLine parsed = ClassifyIniLine(first ? WithoutUtf8Bom(line) : line);
     if (parsed.kind == IniLineKind::kSection) {
       in_section = EqualsIgnoringCase(parsed.name, section);
     } else if (in_section && parsed.kind == IniLineKind::kKey &&
@@ -47,6 +48,48 @@ std::optional<std::string> FindValue(const std::string& path, std::string_view s
 
 bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// Puts entry ("key=value") in place of the first line of key in section, else after the section's
+// last non-blank line, else in a new section at the end. Every other line stays as it was.
+void SetKeyLine(std::vector<RawLine>* lines_in, std::string_view section, std::string_view key,
+                const std::string& entry) {
+  std::vector<RawLine>& lines = *lines_in;
+  bool in_section = false;
+  std::optional<size_t> section_line;     // header of the section
+  std::optional<size_t> last_in_section;  // last non-blank line inside it
+  std::optional<size_t> key_line;
+  for (size_t i = 0; i < lines.size() && !key_line; ++i) {
+    IniLine parsed = ClassifyIniLine(i == 0 ? WithoutUtf8Bom(lines[i].text) : lines[i].text);
+    if (parsed.kind == IniLineKind::kSection) {
+      if (section_line && in_section) break;  // the section ended; the first one wins
+      in_section = EqualsIgnoringCase(parsed.name, section);
+      if (in_section) {
+        section_line = i;
+        last_in_section = i;
+      }
+      continue;
+    }
+    if (!in_section) continue;
+    if (parsed.kind == IniLineKind::kKey && EqualsIgnoringCase(parsed.name, key)) {
+      key_line = i;
+    } else if (!TrimBlanks(lines[i].text).empty()) {
+      last_in_section = i;
+    }
+  }
+
+  if (key_line) {
+    lines[*key_line].text = entry;
+    if (lines[*key_line].end.empty()) lines[*key_line].end = "\r\n";
+  } else if (section_line) {
+    size_t at = *last_in_section;
+    if (lines[at].end.empty()) lines[at].end = "\r\n";
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at + 1), RawLine{entry, "\r\n"});
+  } else {
+    if (!lines.empty() && lines.back().end.empty()) lines.back().end = "\r\n";
+    lines.push_back({"[" + std::string(section) + "]", "\r\n"});
+    lines.push_back({entry, "\r\n"});
+  }
 }
 
 }  // namespace
@@ -92,55 +135,24 @@ int IniFile::WriteString(std::string_view section, std::string_view key,
     return EINVAL;
   }
 
+  // The edit is made on the text, so a UTF-16 file is written back in UTF-16.
   std::string contents;
-  int error = ReadWholeFile(path_, &contents);
+  IniEncoding encoding;
+  int error = ReadIniText(path_, &contents, &encoding);
   if (error != 0 && error != ENOENT) return error;
   std::vector<RawLine> lines = SplitLines(contents);
-
-  const std::string entry = std::string(trimmed_key) + "=" + std::string(value);
-  bool in_section = false;
-  std::optional<size_t> section_line;   // header of the section
-  std::optional<size_t> last_in_section;  // last non-blank line inside it
-  std::optional<size_t> key_line;
-  for (size_t i = 0; i < lines.size() && !key_line; ++i) {
-    IniLine parsed = ClassifyIniLine(i == 0 ? WithoutUtf8Bom(lines[i].text) : lines[i].text);
-    if (parsed.kind == IniLineKind::kSection) {
-      if (section_line && in_section) break;  // the section ended; the first one wins
-      in_section = EqualsIgnoringCase(parsed.name, trimmed_section);
-      if (in_section) {
-        section_line = i;
-        last_in_section = i;
-      }
-      continue;
-    }
-    if (!in_section) continue;
-    if (parsed.kind == IniLineKind::kKey && EqualsIgnoringCase(parsed.name, trimmed_key)) {
-      key_line = i;
-    } else if (!TrimBlanks(lines[i].text).empty()) {
-      last_in_section = i;
-    }
-  }
-
-  if (key_line) {
-    lines[*key_line].text = entry;
-    if (lines[*key_line].end.empty()) lines[*key_line].end = "\r\n";
-  } else if (section_line) {
-    size_t at = *last_in_section;
-    if (lines[at].end.empty()) lines[at].end = "\r\n";
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at + 1), RawLine{entry, "\r\n"});
-  } else {
-    if (!lines.empty() && lines.back().end.empty()) lines.back().end = "\r\n";
-    lines.push_back({"[" + std::string(trimmed_section) + "]", "\r\n"});
-    lines.push_back({entry, "\r\n"});
-  }
+  SetKeyLine(&lines, trimmed_section, trimmed_key,
+             std::string(trimmed_key) + "=" + std::string(value));
 
   std::string output;
-  output.reserve(contents.size() + entry.size() + 32);
+  output.reserve(contents.size() + key.size() + value.size() + 32);
   for (const RawLine& line : lines) {
     output += line.text;
     output += line.end;
   }
-  return ReplaceFileAtomically(path_, output, 0600);
+  std::string bytes;
+  if (int rc = EncodeIniText(output, encoding, &bytes); rc != 0) return rc;
+  return ReplaceFileAtomically(path_, bytes, 0600);
 }
 
 int IniFile::WriteInt(std::string_view section, std::string_view key, int32_t value) const {

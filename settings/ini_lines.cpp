@@ -46,20 +46,29 @@ IniLine ClassifyIniLine(std::string_view line) {
   return result;
 }
 
+bool NextLine(std::string_view* rest, std::string_view* text, std::string_view* end) {
+  if (rest->empty()) return false;
+  // A plain loop: find_first_of calls memchr once per character.
+  size_t stop = 0;
+  while (stop < rest->size() && (*rest)[stop] != '\r' && (*rest)[stop] != '\n') ++stop;
+  if (stop == rest->size()) {
+    *text = *rest;
+    *end = std::string_view();
+    *rest = std::string_view();
+    return true;
+  }
+  const bool crlf = (*rest)[stop] == '\r' && stop + 1 < rest->size() && (*rest)[stop + 1] == '\n';
+  const size_t length = crlf ? 2 : 1;
+  *text = rest->substr(0, stop);
+  *end = rest->substr(stop, length);
+  rest->remove_prefix(stop + length);
+  return true;
+}
+
 std::vector<RawLine> SplitLines(std::string_view contents) {
   std::vector<RawLine> lines;
-  size_t start = 0;
-  while (start < contents.size()) {
-    size_t lf = contents.find('\n', start);
-    if (lf == std::string_view::npos) {
-      lines.push_back({std::string(contents.substr(start)), ""});
-      break;
-    }
-    size_t text_end = (lf > start && contents[lf - 1] == '\r') ? lf - 1 : lf;
-    lines.push_back({std::string(contents.substr(start, text_end - start)),
-                     std::string(contents.substr(text_end, lf + 1 - text_end))});
-    start = lf + 1;
-  }
+  std::string_view text, end;
+  while (NextLine(&contents, &text, &end)) lines.push_back({std::string(text), std::string(end)});
   return lines;
 }
 

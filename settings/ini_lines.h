@@ -31,14 +31,20 @@ std::string_view WithoutUtf8Bom(std::string_view first_line);
 // outside a section header are kOther.
 IniLine ClassifyIniLine(std::string_view line);
 
-// One physical line of a file with the terminator it had ("\r\n", "\n" or none on the last line).
+// Takes the first line off *rest: *text is the line without its terminator and *end the terminator
+// itself ("\r\n", "\n", a lone "\r", or empty for a last line without one). A lone CR ends a
+// line as it does for the Windows profile functions, so a file saved with CR line ends is read line
+// by line and not as one long line. Returns false when *rest is empty.
+bool NextLine(std::string_view* rest, std::string_view* text, std::string_view* end);
+
+// One physical line of a file with the terminator it had (see NextLine).
 struct RawLine {
   std::string text;
   std::string end;
 };
 
-// Splits file contents into lines, keeping each line's own terminator so a rewrite can keep
-// every line it does not change byte for byte.
+// Splits file contents into lines by NextLine, keeping each line's own terminator so a rewrite can
+// keep every line it does not change byte for byte.
 std::vector<RawLine> SplitLines(std::string_view contents);
 
 }  // namespace settings

@@ -4,9 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <string>
 #include <utility>
+
+#include "settings/ini_text.h"
 
 namespace settings {
 
@@ -47,6 +51,33 @@ int ResolveLinks(const std::string& path, std::string* target) {
   return 0;
 }
 
+// Reads fd to its end into *bytes, expected being the size fstat gave; EFBIG once it holds more
+// than limit bytes (a file that grows while it is read).
+int ReadUpTo(int fd, size_t limit, size_t expected, std::string* bytes) {
+  // Room for one byte more than expected, so that a file that grew since is noticed and the
+  // first read usually takes the whole file.
+  bytes->resize(std::min(expected, limit) + 1);
+  size_t used = 0;
+  for (;;) {
+    if (used == bytes->size()) {
+      if (used > limit) return EFBIG;
+      bytes->resize(std::min(used * 2, limit + 1));
+    }
+    ssize_t n = ::read(fd, bytes->data() + used, bytes->size() - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) break;
+    const size_t asked = bytes->size() - used;
+    used += static_cast<size_t>(n);
+    // A short read that brings the size fstat gave is the end: spare the read that says so.
+    if (used == expected && static_cast<size_t>(n) < asked) break;
+  }
+  bytes->resize(used);
+  return used > limit ? EFBIG : 0;
+}
+
 int WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
     ssize_t n = ::write(fd, data.data(), data.size());
@@ -61,24 +92,38 @@ int WriteAll(int fd, std::string_view data) {
 
 }  // namespace
 
-int ReadWholeFile(const std::string& path, std::string* contents) {
-  contents->clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+int ReadSettingsBytes(const std::string& path, std::string* bytes) {
+  bytes->clear();
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; O_NOCTTY: a terminal is never adopted.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return errno;
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int error = errno;
-      ::close(fd);
-      return error;
-    }
-    if (n == 0) break;
-    contents->append(buffer, static_cast<size_t>(n));
+  struct stat st {};
+  int error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    error = EISDIR;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = EINVAL;
+  } else if (static_cast<uint64_t>(st.st_size) > kMaxSettingsFileSize) {
+    error = EFBIG;
+  }
+  // O_NONBLOCK stays set: Linux ignores it for a regular file.
+  if (error == 0) {
+    error = ReadUpTo(fd, kMaxSettingsFileSize, static_cast<size_t>(st.st_size), bytes);
   }
   ::close(fd);
-  return 0;
+  if (error != 0) bytes->clear();
+  return error;
+}
+
+int ReadWholeFile(const std::string& path, std::string* contents) {
+  int error = ReadSettingsBytes(path, contents);
+  if (error == 0 && HasUtf16ByteOrderMark(*contents)) {
+    contents->clear();
+    return EILSEQ;
+  }
+  return error;
 }
 
 int ReplaceFileAtomically(const std::string& link_or_path, std::string_view contents,

@@ -17,7 +17,8 @@ inline constexpr int32_t kUseServer = 2;
 inline constexpr int32_t kUseClient = 3;
 inline constexpr int32_t kExecuteNoRecords = 128;
 
-// ADO's defaults, kept by the connection object.
+// ADO's defaults, kept by the connection object. A connection string may set the login time-out
+// with "Connect Timeout=N" (TakeLoginTimeout); the command time-out is fixed.
 inline constexpr int kLoginTimeoutSeconds = 15;
 inline constexpr int kCommandTimeoutSeconds = 30;
 

@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
+#include <string_view>
+#include <utility>
+
+#include "settings/setting_codec.h"
 
 namespace dbrelay {
 
@@ -92,6 +97,94 @@ std::string OdbcKeyword(const std::string& key) {
   return key;
 }
 
+constexpr const char* kMask = "****";
+
+// Whether a key names a secret: it contains "pwd", "passwd" or "password" in any letter case, so
+// "Jet OLEDB:Database Password" and "PWDHint" are hidden too (better a hint hidden than a password
+// shown).
+bool IsSecretKey(std::string_view key) {
+  const std::string k = Lower(std::string(key));
+  for (const char* word : {"pwd", "passwd", "password"}) {
+    if (k.find(word) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// A number of seconds written as decimal digits (blanks around them allowed); nothing else. An
+// enormous number stands for a wait as long as the driver can be asked for.
+std::optional<int> WholeSeconds(const std::string& text) {
+  const std::string digits = Trim(text, 0, text.size());
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  long long value = 0;
+  for (char c : digits) {
+    value = value * 10 + (c - '0');
+    if (value > INT_MAX) return INT_MAX;
+  }
+  return static_cast<int>(value);
+}
+
+bool IsOpeningMark(char c) { return c == '{' || c == '"' || c == '\''; }
+
+// The end of a nested value that starts at pos: after its closing mark when it is braced or quoted
+// (a doubled mark, or a backslash before a quote, escapes it), else at the next ";" or "}" (the
+// end of the value that holds it; "}}" is an escaped brace), blanks before that excluded. Never
+// beyond end.
+size_t NestedValueEnd(const std::string& text, size_t pos, size_t end) {
+  if (pos < end && IsOpeningMark(text[pos])) {
+    const char close = text[pos] == '{' ? '}' : text[pos];
+    for (size_t i = pos + 1; i < end; ++i) {
+      if (close != '}' && text[i] == '\\') {
+        ++i;
+      } else if (text[i] == close) {
+        if (i + 1 < end && text[i + 1] == close) {
+          ++i;
+          continue;
+        }
+        return i + 1;
+      }
+    }
+    return end;
+  }
+  size_t stop = pos;
+  while (stop < end && text[stop] != ';') {
+    if (text[stop] == '}') {
+      if (stop + 1 >= end || text[stop + 1] != '}') break;
+      ++stop;  // "}}" is a brace inside the value
+    }
+    ++stop;
+  }
+  while (stop > pos && IsSpace(text[stop - 1])) --stop;
+  return stop;
+}
+
+// Adds the spans of the secret values inside text[begin, end), the inside of a braced or quoted
+// value: an ODBC string in braces, libpq's "key=value key=value" in psqlODBC's pqopt={...}, an OLE
+// DB string in quotes. A key is what stands between the last mark (";", a brace, a quote, "=")
+// and "=", so a blank-separated key is found inside it too.
+void FindNestedSecrets(const std::string& text, size_t begin, size_t end,
+                       std::vector<std::pair<size_t, size_t>>* spans) {
+  size_t key_start = begin;
+  for (size_t i = begin; i < end; ++i) {
+    const char c = text[i];
+    if (c == ';' || IsOpeningMark(c) || c == '}') {
+      key_start = i + 1;
+      continue;
+    }
+    if (c != '=') continue;
+    const bool secret = IsSecretKey(std::string_view(text).substr(key_start, i - key_start));
+    key_start = i + 1;
+    if (!secret) continue;
+    size_t value = i + 1;
+    while (value < end && IsSpace(text[value])) ++value;
+    size_t stop = NestedValueEnd(text, value, end);
+    if (stop > value) spans->emplace_back(value, stop);
+    i = stop - 1;
+    key_start = stop;
+  }
+}
+
 }  // namespace
 
 std::vector<ConnectionAttribute> SplitConnectionString(const std::string& text) {
@@ -167,15 +260,48 @@ std::optional<std::string> TranslateConnectionString(
   return out;
 }
 
+std::string TakeLoginTimeout(const std::string& text, int* seconds) {
+  std::string out;
+  size_t kept_from = 0;
+  bool found = false;
+  for (const ConnectionAttribute& a : SplitConnectionString(text)) {
+    const std::string key = Lower(a.key);
+    if (!a.has_equals || (key != "connect timeout" && key != "connection timeout")) continue;
+    if (!found) {
+      found = true;
+      std::optional<int> value = WholeSeconds(a.value);
+      if (value) *seconds = *value;
+    }
+    out += text.substr(kept_from, a.begin - kept_from);
+    kept_from = a.end < text.size() ? a.end + 1 : a.end;  // its ";" goes with it
+  }
+  return out + text.substr(kept_from);
+}
+
 std::string MaskConnectionPassword(const std::string& connection_string) {
+  // The scrambled form is a keyless encoding of the whole string, secrets included.
+  if (connection_string.compare(0, settings::kScrambleMarker.size(), settings::kScrambleMarker) ==
+      0) {
+    return kMask;
+  }
+  std::vector<std::pair<size_t, size_t>> spans;  // [begin, end) of each value to hide, in order
+  for (const ConnectionAttribute& a : SplitConnectionString(connection_string)) {
+    if (!a.has_equals || a.value_end <= a.value_begin) continue;
+    if (IsSecretKey(a.key)) {
+      spans.emplace_back(a.value_begin, a.value_end);
+    } else if (IsOpeningMark(connection_string[a.value_begin])) {
+      // The inside of the braces or quotes; an unterminated one runs to the end of the value.
+      const char open = connection_string[a.value_begin];
+      const char close = open == '{' ? '}' : open;
+      size_t inner_end = a.value_end;
+      if (inner_end - a.value_begin >= 2 && connection_string[inner_end - 1] == close) --inner_end;
+      FindNestedSecrets(connection_string, a.value_begin + 1, inner_end, &spans);
+    }
+  }
   std::string out = connection_string;
-  const std::vector<ConnectionAttribute> attributes = SplitConnectionString(connection_string);
   // From the back, so that earlier offsets stay valid.
-  for (auto it = attributes.rbegin(); it != attributes.rend(); ++it) {
-    if (!it->has_equals || it->value_end <= it->value_begin) continue;
-    const std::string key = Lower(it->key);
-    if (key != "pwd" && key != "password") continue;
-    out.replace(it->value_begin, it->value_end - it->value_begin, "****");
+  for (auto it = spans.rbegin(); it != spans.rend(); ++it) {
+    out.replace(it->first, it->second - it->first, kMask);
   }
   return out;
 }

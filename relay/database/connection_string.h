@@ -33,8 +33,18 @@ std::vector<ConnectionAttribute> SplitConnectionString(const std::string& text);
 std::optional<std::string> TranslateConnectionString(
     const std::string& text, const std::function<bool(const std::string&)>& driver_registered);
 
-// text with the value of every Pwd or Password attribute (any letter case) replaced by "****";
-// every other byte stays as it was.
+// The login time-out text asks for and text without it. "Connect Timeout=N" and "Connection
+// Timeout=N" (the OLE DB names, any letter case, which ADO honours with SQLOLEDB) give N seconds,
+// 0 meaning no limit; every such attribute is taken out, since no ODBC driver knows it, and the
+// first one counts. A value that is not a whole number of seconds leaves *seconds as it was, as
+// does a text without them. Every other byte of text stays as it was.
+std::string TakeLoginTimeout(const std::string& text, int* seconds);
+
+// text as it may be shown: the value of every attribute whose key contains "pwd", "passwd" or
+// "password" in any letter case replaced by "****", also inside a braced or quoted value (psqlODBC's
+// pqopt={password=...}, an OLE DB string in quotes); every other byte stays as it was. A text that
+// begins with the scrambled-value marker "TAVOK" is a keyless encoding of the whole string and
+// becomes "****".
 std::string MaskConnectionPassword(const std::string& connection_string);
 
 }  // namespace dbrelay

@@ -96,8 +96,10 @@ class OdbcConnection : public Connection {
     if (options != 0 && options != -1) {
       throw _com_error(kErrorInvalidArgument, kAdoSource, kArgumentsText);
     }
+    int login_timeout = kLoginTimeoutSeconds;
+    const std::string without_timeout = TakeLoginTimeout(connection_string, &login_timeout);
     std::optional<std::string> odbc = TranslateConnectionString(
-        connection_string, [this](const std::string& name) { return DriverRegistered(name); });
+        without_timeout, [this](const std::string& name) { return DriverRegistered(name); });
     if (!odbc) {
       throw _com_error(kErrorProviderNotFound, kAdoSource,
                        "Provider cannot be found. It may not be properly installed.");
@@ -111,8 +113,9 @@ class OdbcConnection : public Connection {
         RaiseFrom(SQL_HANDLE_ENV, env_, DriverFromString(*odbc));
       }
     }
+    // 0 asks for no limit, as in ADO.
     SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutSeconds)), 0);
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(login_timeout)), 0);
     // SQL_NTS: the length field is 16 bits wide and an enormous string must not wrap it.
     SQLRETURN rc = SQLDriverConnect(dbc_, nullptr,
                                     reinterpret_cast<SQLCHAR*>(const_cast<char*>(odbc->c_str())),

@@ -22,7 +22,11 @@ inline constexpr int kTextFileLockWaitMilliseconds = 30000;
 std::string BuildTextFileName(const std::string& configured_path,
                               const std::string& text_file_name);
 
-// Appends statement + "\r\n" to path as one record, creating the file when it is missing. Waits up
+// Appends statement + "\r\n" to path as one record, creating the file when it is missing, for its
+// owner and group only (mode 0660 before the umask: statements may hold personal data). Only a
+// regular file is written, and never through a symbolic link at the last component of path, where
+// another user may have planted one: a link (dangling too) is refused with ELOOP, a folder with
+// EISDIR, a FIFO, a device or a socket with EINVAL, at once and with nothing written. Waits up
 // to kTextFileLockWaitMilliseconds for other appenders (exclusive flock). Returns 0 only once the
 // record is durable (file and, for a new file, its folder fsynced); otherwise the errno of the
 // failed step, and the file holds no part of the record. While it writes, the file carries a mark

@@ -80,8 +80,11 @@ class Env {
   // Files (posix_files.cpp). Every call returns 0 or an errno value; descriptors are never
   // inherited by child processes.
 
-  // Opens path for reading and writing, every write going to the end of the file. Creates the file
-  // when it is missing (created then tells that this call made it) and never truncates it.
+  // Opens the regular file at path for reading and writing, every write going to the end of the
+  // file. Creates it when it is missing, mode 0660 before the umask (created then tells that this
+  // call made it), and never truncates it. Never writes through a symbolic link at the last
+  // component of path and never waits in the open: ELOOP for a link there (dangling or not),
+  // EISDIR for a folder, EINVAL for a FIFO, a device or a socket.
   virtual int OpenOrCreateFile(const std::string& path, int* fd, bool* created) = 0;
 
   // Takes the exclusive advisory lock (flock) of the open file, waiting for up to timeout_ms while

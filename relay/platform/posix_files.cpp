@@ -26,15 +26,28 @@ namespace {
 
 int Errno() { return errno != 0 ? errno : EIO; }
 
+// 0 when fd is a regular file, now in blocking mode; EISDIR for a folder, EINVAL for a FIFO, a
+// device or a socket, which take no record.
+int CheckRegularFile(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return Errno();
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
+  return ::fcntl(fd, F_SETFL, O_APPEND) == 0 ? 0 : Errno();
+}
+
 }  // namespace
 
 int PosixEnv::OpenOrCreateFile(const std::string& path, int* fd, bool* created) {
   if (path.empty()) return ENOENT;
-  constexpr int kFlags = O_RDWR | O_APPEND | O_CLOEXEC;
+  // O_NOFOLLOW: a link at the path, planted or dangling, is refused (ELOOP) and never written
+  // through. Parked statements may hold personal data: a new file is for owner and group only.
+  constexpr int kFlags = O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW;
+  constexpr mode_t kNewFileMode = 0660;
   // O_EXCL first, so created tells the truth even while other processes race to create the file;
   // the loop covers a file removed between the two opens.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    int f = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+    int f = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, kNewFileMode);
     if (f >= 0) {
       *fd = f;
       *created = true;
@@ -42,13 +55,20 @@ int PosixEnv::OpenOrCreateFile(const std::string& path, int* fd, bool* created) 
     }
     if (errno == EINTR) continue;
     if (errno != EEXIST) return Errno();
-    f = ::open(path.c_str(), kFlags);
-    if (f >= 0) {
-      *fd = f;
-      *created = false;
-      return 0;
+    // O_NONBLOCK: the open of a FIFO or a device must not wait; O_NOCTTY: nor adopt a terminal.
+    f = ::open(path.c_str(), kFlags | O_NONBLOCK | O_NOCTTY);
+    if (f < 0) {
+      if (errno == ENOENT || errno == EINTR) continue;
+      return Errno();
     }
-    if (errno != ENOENT && errno != EINTR) return Errno();
+    int rc = CheckRegularFile(f);
+    if (rc != 0) {
+      ::close(f);
+      return rc;
+    }
+    *fd = f;
+    *created = false;
+    return 0;
   }
   return EAGAIN;
 }

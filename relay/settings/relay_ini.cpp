@@ -4,7 +4,7 @@
 
 #include "relay/platform/env.h"
 #include "settings/ini_file.h"
-#include "settings/replace_file.h"
+#include "settings/ini_text.h"
 
 namespace dbrelay {
 
@@ -27,8 +27,9 @@ int32_t ReadIniInt(const std::string& section, const std::string& key, int32_t d
 }
 
 int SettingsFileReadError() {
-  std::string contents;
-  int error = settings::ReadWholeFile(GetIniPath(), &contents);
+  std::string text;
+  settings::IniEncoding encoding;
+  int error = settings::ReadIniText(GetIniPath(), &text, &encoding);
   return error == ENOENT ? 0 : error;
 }
 

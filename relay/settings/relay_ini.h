@@ -17,7 +17,10 @@ std::string ReadIniString(const std::string& section, const std::string& key,
 int32_t ReadIniInt(const std::string& section, const std::string& key, int32_t default_value);
 
 // 0 when the settings file can be read or does not exist (every key then has its default), else
-// the errno that keeps it from being read: every read would silently give the defaults.
+// the errno that keeps it from being read, since every read would silently give the defaults:
+// EISDIR for a folder, EINVAL for a FIFO, device or socket, EFBIG for a file larger than
+// settings::kMaxSettingsFileSize, EILSEQ for UTF-16 that does not decode to the locale's encoding,
+// or the errno of the failed open or read. Never waits on what it finds at the path.
 int SettingsFileReadError();
 
 }  // namespace dbrelay

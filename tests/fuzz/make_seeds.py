@@ -47,10 +47,13 @@ INI_FILES = {
     "junk_and_nul": "\x00\xff[Gen\x00eral]\nKey=a\x00b\n[General\nKey\n=v\n[General]\nKey=-4294967297\n",
     "long_value": "[General]\nKey=" + "x" * 5000 + "\n",
     "empty": "",
+    "cr_only": "; saved with CR\r[General]\rKey=cr\rOther=2\r",
+    "utf16_le": b"\xff\xfe" + "[General]\r\nKey=1\r\nOther=\u00e9\r\n".encode("utf-16-le"),
 }
 for i, (name, contents) in enumerate(INI_FILES.items()):
     key_from_list = i % 2 == 0
-    value = ["new value", "", "  padded", "\"q\"", "a=b;c", "x" * 4100, "line\nbreak", "7"][i]
+    value = ["new value", "", "  padded", "\"q\"", "a=b;c", "x" * 4100, "line\nbreak", "7",
+             "after cr", "8"][i]
     if key_from_list:
         data = text(contents) + rest(value) + back((1, 1), (i % 5, 1))
     else:

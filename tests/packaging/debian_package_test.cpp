@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "settings/ini_file.h"
 #include "tests/support/odbc_config.h"
 #include "tests/support/relay_sandbox.h"
 #include "tests/support/service_process.h"
@@ -181,6 +182,9 @@ TEST_F(DebianPackageTest, InstallsExactlyItsFilesAsListed) {
       {"./usr/share/man/man1", {'d', 0755, ""}},
       {"./usr/share/man/man1/DbRelay.1.gz", {'f', 0644, ""}},
       {"./usr/share/man/man1/DbRelayConfig.1.gz", {'f', 0644, ""}},
+      {"./var", {'d', 0755, ""}},
+      {"./var/spool", {'d', 0755, ""}},
+      {"./var/spool/dbrelay", {'d', 0755, ""}},
   };
   ProcessResult listing = RunProcess({FindOnPath("dpkg-deb"), "-c", deb_});
   ASSERT_EQ(listing.exit_status, 0);
@@ -387,10 +391,14 @@ INSTANTIATE_TEST_SUITE_P(
                  false}),
     [](const testing::TestParamInfo<ToolCase>& info) { return std::string(info.param.name); });
 
+constexpr const char* kSpool = "/var/spool/dbrelay";
+const std::string kQueue = std::string(kSpool) + "/queue.sql";
+
 // The package installed on this very system with dpkg, as an administrator installs it: the
 // settings folder and file for group dbrelay, a save by a member through the link beside the
-// programs, a run of the installed DbRelay by a member, an upgrade that keeps the saved settings,
-// and a purge that leaves nothing behind. Runs only as root, and only where dbrelay is not
+// programs, a run of the installed DbRelay by a member, a statement a member parks in the spool
+// folder, an upgrade that keeps the saved settings and the parked statement, and a purge that
+// leaves nothing behind but that statement. Runs only as root, and only where dbrelay is not
 // installed and /etc/dbrelay does not exist, so that the purge undoes exactly what the test did.
 class SystemInstallTest : public DebianPackageTest {
  protected:
@@ -401,6 +409,7 @@ class SystemInstallTest : public DebianPackageTest {
       GTEST_SKIP() << "dbrelay is installed here; the test would remove it";
     struct stat st {};
     if (lstat("/etc/dbrelay", &st) == 0) GTEST_SKIP() << "/etc/dbrelay exists already";
+    if (lstat(kSpool, &st) == 0) GTEST_SKIP() << kSpool << " exists already";
     group_existed_ = getgrnam("dbrelay") != nullptr;
     const passwd* nobody = getpwnam("nobody");
     ASSERT_NE(nobody, nullptr);
@@ -410,6 +419,9 @@ class SystemInstallTest : public DebianPackageTest {
   void TearDown() override {
     if (!installed_) return;
     Dpkg({"--purge", "dbrelay"});
+    // What the test parked outlives the purge by design; the test takes it away itself.
+    unlink(kQueue.c_str());
+    rmdir(kSpool);
     if (!group_existed_ && getgrnam("dbrelay") != nullptr)
       RunProcess({FindOnPath("groupdel"), "dbrelay"});
   }
@@ -475,6 +487,7 @@ TEST_F(SystemInstallTest, MembersOfDbrelaySaveAndRunAndUpgradesKeepTheSettings) 
   const std::string conffile = "/etc/dbrelay/DbRelay.ini";
   EXPECT_EQ(StatOf("/etc/dbrelay"), (Owned{02775, 0, gid}));
   EXPECT_EQ(StatOf(conffile), (Owned{0660, 0, gid}));
+  EXPECT_EQ(StatOf(kSpool), (Owned{02770, 0, gid}));
 
   // A database the unprivileged user may change.
   TempDir work;
@@ -520,20 +533,43 @@ TEST_F(SystemInstallTest, MembersOfDbrelaySaveAndRunAndUpgradesKeepTheSettings) 
   EXPECT_EQ(run.exit_status, 0) << run.out;
   EXPECT_EQ(RunProcess({FindOnPath("sqlite3"), db, "SELECT Signed FROM Docs"}).out, "1\n");
 
-  // Upgrade (the same version again): the saved settings and their access stay as they are.
+  // With the primary down, a member parks the statement in the package's spool folder, as the
+  // manual's example has it; the file is the member's, in the group, and for no one else.
+  const settings::IniFile settings_file(conffile);
+  ASSERT_EQ(settings_file.WriteString("General", "PriOtherConnStr",
+                                      "Driver=" + std::string(testing_support::kSqliteOdbcDriver) +
+                                          ";Database=/nonexistent/x.db;NoCreat=1"),
+            0);
+  ASSERT_EQ(settings_file.WriteInt("General", "SecDBType", 3), 0);
+  ASSERT_EQ(settings_file.WriteString("General", "SecLocalTextFile", kQueue), 0);
+  const std::string down = ReadFileBytes(conffile);
+  ProcessResult parked =
+      AsNobody({"/bin/sh", "-c", "umask 022 && exec /usr/bin/DbRelay \"$0\"", "DELETE FROM Docs"},
+               true);
+  EXPECT_EQ(parked.exit_status, 0) << parked.out;
+  EXPECT_EQ(ReadFileBytes(kQueue), "DELETE FROM Docs\r\n");
+  EXPECT_EQ(StatOf(kQueue), (Owned{0640, nobody_uid_, gid}));
+
+  // Upgrade (the same version again): the saved settings, the parked statement and their access
+  // stay as they are.
   ASSERT_EQ(Dpkg({"-i", deb_}).exit_status, 0);
-  EXPECT_EQ(ReadFileBytes(conffile), saved_settings);
+  EXPECT_EQ(ReadFileBytes(conffile), down);
   EXPECT_EQ(StatOf(conffile), (Owned{0660, nobody_uid_, gid}));
   EXPECT_EQ(StatOf("/etc/dbrelay"), (Owned{02775, 0, gid}));
+  EXPECT_EQ(StatOf(kSpool), (Owned{02770, 0, gid}));
+  EXPECT_EQ(ReadFileBytes(kQueue), "DELETE FROM Docs\r\n");
 
-  // Purge: no file, folder or stat override is left.
+  // Purge: no file, folder or stat override is left, but for the parked statement, which no purge
+  // may delete.
   ProcessResult purged = Dpkg({"--purge", "dbrelay"});
   ASSERT_EQ(purged.exit_status, 0) << purged.out;
   EXPECT_FALSE(FileExists("/etc/dbrelay"));
   EXPECT_FALSE(FileExists("/usr/lib/dbrelay"));
   EXPECT_FALSE(FileExists("/usr/bin/DbRelay"));
+  EXPECT_EQ(ReadFileBytes(kQueue), "DELETE FROM Docs\r\n");
   std::string overrides = RunProcess({FindOnPath("dpkg-statoverride"), "--list"}).out;
   EXPECT_EQ(overrides.find("/etc/dbrelay"), std::string::npos) << overrides;
+  EXPECT_EQ(overrides.find(kSpool), std::string::npos) << overrides;
 }
 
 }  // namespace

@@ -7,9 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <clocale>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "settings/ini_text.h"
+#include "settings/replace_file.h"
 #include "tests/support/relay_sandbox.h"
 
 namespace {
@@ -66,7 +71,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "Key", "3", 3},
         ReadCase{"value_ends_at_nul", std::string("[General]\nKey=ab\0cd\n", 20), "Key", "ab", 0},
         ReadCase{"utf8_bom", "\xEF\xBB\xBF[General]\nKey=4\n", "Key", "4", 4},
-        ReadCase{"crlf_and_lf_mixed", "[General]\r\nA=1\nKey=6\r\n", "Key", "6", 6}),
+        ReadCase{"crlf_and_lf_mixed", "[General]\r\nA=1\nKey=6\r\n", "Key", "6", 6},
+        // A lone CR ends a line, as for the profile functions: not one long first line.
+        ReadCase{"cr_only", "; saved with CR\r[General]\rA=1\rKey=6\r", "Key", "6", 6},
+        ReadCase{"cr_only_no_final_end", "[General]\rKey=6", "Key", "6", 6},
+        ReadCase{"cr_ends_a_value", "[General]\r\nKey=ab\rcd=1\r\n", "Key", "ab", 0},
+        ReadCase{"cr_before_crlf", "[General]\r\r\nKey=7\r\r\n", "Key", "7", 7},
+        ReadCase{"lf_cr_is_two_ends", "[General]\n\rKey=8\n\r", "Key", "8", 8}),
     [](const testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
 
 TEST(IniReadTest, MissingFileGivesDefaults) {
@@ -85,15 +96,169 @@ TEST(IniReadTest, EveryReadSeesTheFileAsItIsNow) {
   EXPECT_EQ(ini.ReadInt("General", "Key", 0), 2);
 }
 
-TEST(IniReadTest, EnormousFileIsReadLineByLine) {
+// A settings file of more than a megabyte is no settings file: it reads as missing, and every run
+// does not pay for reading it.
+struct SizeCase {
+  const char* name;
+  size_t size;
+  int32_t expected;
+};
+
+void PrintTo(const SizeCase& c, std::ostream* os) { *os << c.name; }
+
+class IniSizeTest : public testing::TestWithParam<SizeCase> {};
+
+TEST_P(IniSizeTest, OnlyAFileUpToTheLimitIsRead) {
   TempDir dir;
   settings::IniFile ini(dir.File("DbRelay.ini"));
-  std::string big = "[General]\n";
-  big += std::string(50 * 1024 * 1024, 'z') + "\n";  // one 50 MB junk line
-  big += "Key=8\n";
-  WriteFileBytes(ini.path(), big);
-  EXPECT_EQ(ini.ReadInt("General", "Key", 0), 8);
+  std::string file = "[General]\nKey=8\n;";
+  file += std::string(GetParam().size - file.size() - 1, 'z') + "\n";
+  WriteFileBytes(ini.path(), file);
+  EXPECT_EQ(ini.ReadInt("General", "Key", 0), GetParam().expected);
+  std::string text;
+  settings::IniEncoding encoding;
+  EXPECT_EQ(settings::ReadIniText(ini.path(), &text, &encoding), GetParam().expected ? 0 : EFBIG);
+  // The writer leaves a file it cannot read as it was.
+  EXPECT_EQ(ini.WriteInt("General", "Key", 9), GetParam().expected ? 0 : EFBIG);
+  if (!GetParam().expected) {
+    EXPECT_EQ(ReadFileBytes(ini.path()), file);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, IniSizeTest,
+    testing::Values(SizeCase{"one_megabyte", settings::kMaxSettingsFileSize, 8},
+                    SizeCase{"one_byte_more", settings::kMaxSettingsFileSize + 1, 0},
+                    SizeCase{"fifty_megabytes", 50 * 1024 * 1024, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What stands at the settings path instead of a regular file. None of it is read or waited for:
+// the errno is the reason, every read gives its default, and a write changes nothing.
+enum class OddFile { kFifo, kFolder, kDeviceByLink, kLinkToFifo };
+
+struct OddFileCase {
+  const char* name;
+  OddFile kind;
+  int error;
+};
+
+void PrintTo(const OddFileCase& c, std::ostream* os) { *os << c.name; }
+
+class IniOddFileTest : public testing::TestWithParam<OddFileCase> {};
+
+TEST_P(IniOddFileTest, IsRefusedAtOnceWithItsErrno) {
+  TempDir dir;
+  settings::IniFile ini(dir.File("DbRelay.ini"));
+  switch (GetParam().kind) {
+    case OddFile::kFifo:
+      ASSERT_EQ(mkfifo(ini.path().c_str(), 0666), 0);
+      break;
+    case OddFile::kFolder:
+      ASSERT_EQ(mkdir(ini.path().c_str(), 0755), 0);
+      break;
+    case OddFile::kDeviceByLink:
+      ASSERT_EQ(symlink("/dev/zero", ini.path().c_str()), 0);
+      break;
+    case OddFile::kLinkToFifo:
+      ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0666), 0);
+      ASSERT_EQ(symlink("fifo", ini.path().c_str()), 0);
+      break;
+  }
+  // A FIFO that a reader opened and waited on would hang this test; a child keeps it bounded.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(10);
+    std::string text;
+    settings::IniEncoding encoding;
+    int read_error = settings::ReadIniText(ini.path(), &text, &encoding);
+    bool defaults = ini.ReadString("General", "Key", "dflt") == "dflt" &&
+                    ini.ReadInt("General", "Key", 77) == 77;
+    int write_error = ini.WriteInt("General", "Key", 1);
+    _exit(read_error == GetParam().error && write_error == GetParam().error && defaults ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  struct stat st {};
+  ASSERT_EQ(lstat(ini.path().c_str(), &st), 0);
+  EXPECT_FALSE(S_ISREG(st.st_mode)) << "a write replaced it";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, IniOddFileTest,
+    testing::Values(OddFileCase{"fifo", OddFile::kFifo, EINVAL},
+                    OddFileCase{"folder", OddFile::kFolder, EISDIR},
+                    OddFileCase{"dev_zero_by_link", OddFile::kDeviceByLink, EINVAL},
+                    OddFileCase{"link_to_fifo", OddFile::kLinkToFifo, EINVAL}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// UTF-16 with its byte-order mark, as Windows Notepad saves "Unicode": read as text in the locale's
+// encoding, written back in UTF-16, or refused, never taken for an empty file.
+std::string Utf16(const std::u16string& text, bool little_endian) {
+  std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+  for (char16_t unit : text) {
+    char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+    bytes += little_endian ? std::string{low, high} : std::string{high, low};
+  }
+  return bytes;
+}
+
+// Sets LC_CTYPE for one test, as DbRelay sets it from the environment.
+class ScopedCtype {
+ public:
+  explicit ScopedCtype(const char* locale) : old_(setlocale(LC_CTYPE, nullptr)) {
+    EXPECT_NE(setlocale(LC_CTYPE, locale), nullptr) << locale;
+  }
+  ~ScopedCtype() { setlocale(LC_CTYPE, old_.c_str()); }
+
+ private:
+  std::string old_;
+};
+
+struct Utf16ReadCase {
+  const char* name;
+  std::string file;
+  const char* locale;
+  std::string expected;  // ReadString of Key with default "dflt"
+  int error;             // ReadIniText
+};
+
+void PrintTo(const Utf16ReadCase& c, std::ostream* os) { *os << c.name; }
+
+class IniUtf16ReadTest : public testing::TestWithParam<Utf16ReadCase> {};
+
+TEST_P(IniUtf16ReadTest, ReadsAsWindowsDoesOrIsRefused) {
+  ScopedCtype ctype(GetParam().locale);
+  TempDir dir;
+  settings::IniFile ini(dir.File("DbRelay.ini"));
+  WriteFileBytes(ini.path(), GetParam().file);
+  EXPECT_EQ(ini.ReadString("General", "Key", "dflt"), GetParam().expected);
+  std::string text;
+  settings::IniEncoding encoding;
+  EXPECT_EQ(settings::ReadIniText(ini.path(), &text, &encoding), GetParam().error);
+}
+
+const std::u16string kUtf16Settings = u"; Notepad\r\n[General]\r\nKey=caf\u00e9 \u20ac\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, IniUtf16ReadTest,
+    testing::Values(
+        Utf16ReadCase{"little_endian", Utf16(kUtf16Settings, true), "C.UTF-8",
+                      "caf\xC3\xA9 \xE2\x82\xAC", 0},
+        Utf16ReadCase{"big_endian", Utf16(kUtf16Settings, false), "C.UTF-8",
+                      "caf\xC3\xA9 \xE2\x82\xAC", 0},
+        Utf16ReadCase{"cr_only", Utf16(u"[General]\rA=1\rKey=5\r", true), "C", "5", 0},
+        Utf16ReadCase{"ascii_in_c_locale", Utf16(u"[General]\r\nKey=abc\r\n", true), "C",
+                      "abc", 0},
+        // The C locale holds no "é": refused, not read with a character changed.
+        Utf16ReadCase{"not_in_the_locale", Utf16(kUtf16Settings, true), "C", "dflt", EILSEQ},
+        Utf16ReadCase{"lone_surrogate", Utf16(u"[General]\r\nKey=\xD800x\r\n", true), "C.UTF-8",
+                      "dflt", EILSEQ},
+        Utf16ReadCase{"odd_length", Utf16(u"[General]\r\nKey=1\r\n", true) + "\x41", "C.UTF-8",
+                      "dflt", EILSEQ},
+        Utf16ReadCase{"mark_only", "\xFF\xFE", "C", "dflt", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct WriteCase {
   const char* name;
@@ -132,8 +297,74 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"new_file", "", "General", "A", "1", "[General]\r\nA=1\r\n"},
         // The section the reader finds behind a byte-order mark is the one the writer updates.
         WriteCase{"utf8_bom_kept", "\xEF\xBB\xBF[General]\r\nA=1\r\n", "General", "A", "2",
-                  "\xEF\xBB\xBF[General]\r\nA=2\r\n"}),
+                  "\xEF\xBB\xBF[General]\r\nA=2\r\n"},
+        // A file with CR line ends keeps them; only the new line is written with CRLF.
+        WriteCase{"cr_only_update", "; c\r[General]\rA=1\rB=2\r[Other]\rA=9\r", "General", "A",
+                  "5", "; c\r[General]\rA=5\rB=2\r[Other]\rA=9\r"},
+        WriteCase{"cr_only_append", "[General]\rA=1\r[Other]\rX=1\r", "General", "B", "2",
+                  "[General]\rA=1\rB=2\r\n[Other]\rX=1\r"}),
     [](const testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.name); });
+
+// A UTF-16 file is written back in UTF-16, its byte order and every other line kept; a value it
+// cannot take without loss is refused and the file left as it was.
+struct Utf16WriteCase {
+  const char* name;
+  bool little_endian;
+  const char* locale;
+  const char* key;
+  std::string value;
+  int error;
+  std::u16string after;  // the file's text afterwards (the text before when refused)
+};
+
+void PrintTo(const Utf16WriteCase& c, std::ostream* os) { *os << c.name; }
+
+class IniUtf16WriteTest : public testing::TestWithParam<Utf16WriteCase> {};
+
+const std::u16string kUtf16Before = u"; caf\u00e9\r\n[General]\r\nA=\u20ac1\r\nB=2\r\n";
+
+TEST_P(IniUtf16WriteTest, StaysUtf16OrIsRefused) {
+  const Utf16WriteCase& c = GetParam();
+  ScopedCtype ctype(c.locale);
+  TempDir dir;
+  settings::IniFile ini(dir.File("DbRelay.ini"));
+  WriteFileBytes(ini.path(), Utf16(kUtf16Before, c.little_endian));
+  EXPECT_EQ(ini.WriteString("General", c.key, c.value), c.error);
+  EXPECT_EQ(ReadFileBytes(ini.path()), Utf16(c.after, c.little_endian));
+  if (c.error == 0) {
+    EXPECT_EQ(ini.ReadString("General", c.key, "dflt"), c.value);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, IniUtf16WriteTest,
+    testing::Values(
+        Utf16WriteCase{"update", true, "C.UTF-8", "B", "\xC3\xA9t\xC3\xA9", 0,
+                       u"; caf\u00e9\r\n[General]\r\nA=\u20ac1\r\nB=\u00e9t\u00e9\r\n"},
+        Utf16WriteCase{"append", true, "C.UTF-8", "C", "3", 0,
+                       u"; caf\u00e9\r\n[General]\r\nA=\u20ac1\r\nB=2\r\nC=3\r\n"},
+        Utf16WriteCase{"append", false, "C.UTF-8", "C", "3", 0,
+                       u"; caf\u00e9\r\n[General]\r\nA=\u20ac1\r\nB=2\r\nC=3\r\n"},
+        // Broken UTF-8 cannot become UTF-16.
+        Utf16WriteCase{"value_not_in_the_locale", true, "C.UTF-8", "B", "\xFF", EILSEQ,
+                       kUtf16Before},
+        // The C locale cannot hold the file's own "é": nothing is rewritten.
+        Utf16WriteCase{"file_not_in_the_locale", true, "C", "B", "3", EILSEQ, kUtf16Before}),
+    [](const auto& info) {
+      return std::string(info.param.name) + (info.param.little_endian ? "" : "_big_endian");
+    });
+
+// A writer that edits raw bytes must not get those of a UTF-16 file: its lines are not in them.
+TEST(IniWriteTest, RawBytesOfAUtf16FileAreNotHandedOut) {
+  TempDir dir;
+  WriteFileBytes(dir.File("DbRelay.ini"), Utf16(kUtf16Before, true));
+  std::string contents = "stale";
+  EXPECT_EQ(settings::ReadWholeFile(dir.File("DbRelay.ini"), &contents), EILSEQ);
+  EXPECT_EQ(contents, "");
+  WriteFileBytes(dir.File("DbRelay.ini"), "\xEF\xBB\xBF[General]\rA=1\r");
+  EXPECT_EQ(settings::ReadWholeFile(dir.File("DbRelay.ini"), &contents), 0);
+  EXPECT_EQ(contents, "\xEF\xBB\xBF[General]\rA=1\r");
+}
 
 TEST(IniWriteTest, NewFileIsPrivateAndExistingFileKeepsItsMode) {
   TempDir dir;

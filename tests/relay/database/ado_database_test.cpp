@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <iostream>
+#include <ostream>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include "relay/database/connection_string.h"
+#include "settings/setting_codec.h"
 #include "tests/support/odbc_config.h"
 #include "tests/support/postgres_server.h"
 #include "tests/support/relay_sandbox.h"
@@ -310,6 +313,69 @@ TEST_F(DatabaseTest, SilentServerFailsTheOpenAfterTheLoginTimeout) {
   EXPECT_EQ(Lines(db.GetLastErrorText()).at(1), "CADODataBase Error");
 }
 
+// "Connect Timeout=N" in the string sets the login time-out: a primary whose server never answers
+// costs N seconds instead of 15, and DbRelay goes on to its fall-back after them.
+struct ConnectTimeoutCase {
+  const char* name;
+  std::string primary;  // "%port%" stands for the silent listener's port
+};
+
+void PrintTo(const ConnectTimeoutCase& c, std::ostream* os) { *os << c.name; }
+
+class ConnectTimeoutTest : public DatabaseTest,
+                           public ::testing::WithParamInterface<ConnectTimeoutCase> {
+ protected:
+  std::string Primary(const SilentListener& listener) const {
+    std::string primary = GetParam().primary;
+    primary.replace(primary.find("%port%"), 6, std::to_string(listener.port()));
+    return primary;
+  }
+};
+
+TEST_P(ConnectTimeoutTest, OpenFailsAfterTheTimeOutOfTheString) {
+  SilentListener listener;
+  CADODatabase db;
+  db.SetConnectionString(Primary(listener));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(db.Open(), 0);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(Lines(db.GetLastErrorText()).at(1), "CADODataBase Error");
+  EXPECT_GE(listener.Connections(), 1);
+  std::cout << "login time-out 2 s: the open failed after " << seconds << " s\n";
+}
+
+TEST_P(ConnectTimeoutTest, RelayFallsBackToTheTextFile) {
+  SilentListener listener;
+  testing_support::RelaySandbox relay;
+  const std::string queue = relay.File("queue.sql");
+  relay.WriteIni({"PriDBType=2", "PriOtherConnStr=" + Primary(listener), "SecDBType=3",
+                  "SecLocalTextFile=" + queue});
+  testing_support::RunOptions options;
+  options.env = OdbcConfig::Get().Env();
+  // A guard, not a measurement: well below the default 15 s, so a run that ignored the string's
+  // 2 s is killed and fails here, and far above 2 s for a loaded machine.
+  options.timeout_seconds = 12;
+  const std::string statement = "UPDATE Docs SET Signed=1 WHERE Id=7";
+  auto result = relay.Run({statement}, options);
+  ASSERT_FALSE(result.timed_out);
+  EXPECT_EQ(result.exit_status, 0) << result.out;
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(testing_support::ReadFileBytes(queue), statement + "\r\n");
+  EXPECT_GE(listener.Connections(), 1) << "the primary was never tried";
+  std::cout << "login time-out 2 s: DbRelay parked the statement after " << result.seconds
+            << " s\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Primaries, ConnectTimeoutTest,
+    ::testing::Values(
+        ConnectTimeoutCase{"sql_server_form", "Provider=SQLOLEDB.1;Server=127.0.0.1,%port%;"
+                                              "Connect Timeout=2;Database=d;Uid=u;Pwd=p;"},
+        ConnectTimeoutCase{"freetds", "Driver={FreeTDS};Server=127.0.0.1;Port=%port%;"
+                                      "TDS_Version=7.4;connection timeout = 2;Uid=u;Pwd=p;"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ----- SQLite -----
 
 TEST_F(DatabaseTest, SqliteFileThroughOdbc) {
@@ -372,6 +438,47 @@ INSTANTIATE_TEST_SUITE_P(
                       "\tSource = ADODB.Connection\n\tDescription = Provider cannot be found. "
                       "It may not be properly installed.\n"}),
     [](const ::testing::TestParamInfo<BadStringCase>& info) { return info.param.name; });
+
+// ----- What the real DbRelay shows of a connection string -----
+
+// Every secret of a connection string stays out of the detailed log and the error texts, whatever
+// the key is called and however deeply it is nested; a scrambled string pasted as a plain one is
+// hidden whole. Each secret is a word of its own, so any trace of one shows.
+TEST_F(DatabaseTest, RelayShowsNoSecretInItsLogOrErrorTexts) {
+  testing_support::RelaySandbox relay;
+  const std::string primary = "Driver=SQLite3;Database=" + relay.File("absent/x.db") +
+                              ";NoCreat=1;PASSWD=SecretOne;pqopt={sslmode=disable "
+                              "password=SecretTwo};Jet OLEDB:Database Password='SecretThree'";
+  const std::string masked_primary = "Driver=SQLite3;Database=" + relay.File("absent/x.db") +
+                                     ";NoCreat=1;PASSWD=****;pqopt={sslmode=disable "
+                                     "password=****};Jet OLEDB:Database Password=****";
+  const std::string scrambled = settings::EncodeSettingValue("DSN=Main;Pwd=SecretFour");
+  relay.WriteIni({"DetailedLog=1", "PriDBType=2", "PriOtherConnStr=" + primary, "SecDBType=2",
+                  "SecOtherConnStr=" + scrambled});
+  testing_support::RunOptions options;
+  options.env = OdbcConfig::Get().Env();
+
+  auto run = relay.Run({"UPDATE Docs SET Signed=1 WHERE Id=7"}, options);
+  EXPECT_EQ(run.exit_status, 255) << run.out;
+  EXPECT_NE(run.out.find("\nPrimary Connection String: " + masked_primary + "\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("\nSecondary Connection String: ****\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Connection String = ****\nCADODataBase Error"), std::string::npos)
+      << run.out;
+
+  auto test = relay.Run({"PriTest"}, options);
+  EXPECT_NE(test.out.find("Connection Faild:\nConnection String = " + masked_primary + "\n"),
+            std::string::npos)
+      << test.out;
+
+  for (const std::string& out : {run.out, test.out}) {
+    for (const char* secret : {"SecretOne", "SecretTwo", "SecretThree", "SecretFour"}) {
+      EXPECT_EQ(out.find(secret), std::string::npos) << secret << " shown in\n" << out;
+    }
+    EXPECT_EQ(out.find(scrambled.substr(5)), std::string::npos) << "scrambled body shown";
+  }
+}
 
 }  // namespace
 }  // namespace dbrelay

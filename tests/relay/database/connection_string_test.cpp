@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <ostream>
+
 namespace dbrelay {
 namespace {
 
@@ -68,12 +71,76 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"Password=\"x;y\";Server=s", "Password=****;Server=s"},
         MaskCase{"Pwd=a;Password=b", "Pwd=****;Password=****"},
         MaskCase{"Pwd=;Uid=u", "Pwd=;Uid=u"},
-        MaskCase{"Server=pwd;PwdHint=x;Uid=password", "Server=pwd;PwdHint=x;Uid=password"},
+        // A value is never taken for a key; a key that only contains "pwd" is hidden too.
+        MaskCase{"Server=pwd;PwdHint=x;Uid=password", "Server=pwd;PwdHint=****;Uid=password"},
         MaskCase{"garbled;;==;Pwd", "garbled;;==;Pwd"},
-        MaskCase{"", ""}),
+        MaskCase{"", ""},
+        MaskCase{"PASSWD=secret;Uid=u", "PASSWD=****;Uid=u"},
+        MaskCase{"DbPwd=a;NewPassword=b;passwd2=c;Pass=d",
+                 "DbPwd=****;NewPassword=****;passwd2=****;Pass=d"},
+        MaskCase{"Data Source=x.mdb;Jet OLEDB:Database Password=s",
+                 "Data Source=x.mdb;Jet OLEDB:Database Password=****"},
+        // Inside braces: psqlODBC passes pqopt on to libpq, blank-separated.
+        MaskCase{"Driver={PostgreSQL Unicode};Server=h;pqopt={password=secret};Uid=u",
+                 "Driver={PostgreSQL Unicode};Server=h;pqopt={password=****};Uid=u"},
+        MaskCase{"pqopt={sslmode=require password=secret}",
+                 "pqopt={sslmode=require password=****}"},
+        MaskCase{"pqopt={password='a b\\' c' sslmode=require}",
+                 "pqopt={password=**** sslmode=require}"},
+        MaskCase{"pqopt={password=se}}cret}", "pqopt={password=****}"},
+        MaskCase{"pqopt = { PASSWORD = s ; x=1 }", "pqopt = { PASSWORD = **** ; x=1 }"},
+        MaskCase{"Opts={Uid=u;Pwd=x};Database=d", "Opts={Uid=u;Pwd=****};Database=d"},
+        MaskCase{"pqopt={a={password=x};b=1}", "pqopt={a={password=****};b=1}"},
+        MaskCase{"Extended Properties=\"Jet OLEDB:Database Password=s;Mode=1\";X=1",
+                 "Extended Properties=\"Jet OLEDB:Database Password=****;Mode=1\";X=1"},
+        MaskCase{"App='O''Brien password=s'", "App='O''Brien password=****'"},
+        // The scrambled form of a whole string, pasted where a plain one belongs.
+        MaskCase{"TAVOK6285:8", "****"},
+        MaskCase{"TAVOK", "****"},
+        MaskCase{"tavok6285:8", "tavok6285:8"},
+        MaskCase{"Server=TAVOK6285:8;Pwd=x", "Server=TAVOK6285:8;Pwd=****"}),
     [](const ::testing::TestParamInfo<MaskCase>& info) {
       return "Case" + std::to_string(info.index);
     });
+
+struct TimeoutCase {
+  const char* name;
+  std::string input;
+  int seconds;  // starting from 15
+  std::string rest;
+};
+
+void PrintTo(const TimeoutCase& c, std::ostream* os) { *os << c.name; }
+
+class LoginTimeoutTest : public ::testing::TestWithParam<TimeoutCase> {};
+
+TEST_P(LoginTimeoutTest, IsTakenOutOfTheString) {
+  int seconds = 15;
+  EXPECT_EQ(TakeLoginTimeout(GetParam().input, &seconds), GetParam().rest);
+  EXPECT_EQ(seconds, GetParam().seconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Strings, LoginTimeoutTest,
+    ::testing::Values(
+        TimeoutCase{"none", "Provider=SQLOLEDB;Server=s;Pwd=p;", 15,
+                    "Provider=SQLOLEDB;Server=s;Pwd=p;"},
+        TimeoutCase{"connect", "Provider=SQLOLEDB;Connect Timeout=2;Server=s;", 2,
+                    "Provider=SQLOLEDB;Server=s;"},
+        TimeoutCase{"connection_any_case_at_the_end", "DSN=Main; CONNECTION timeout = 7 ", 7, "DSN=Main;"},
+        TimeoutCase{"zero_is_no_limit", "Connect Timeout=0;DSN=Main", 0, "DSN=Main"},
+        TimeoutCase{"quoted", "DSN=Main;Connect Timeout='5';Uid=u", 5, "DSN=Main;Uid=u"},
+        TimeoutCase{"first_counts_all_go", "Connect Timeout=3;DSN=M;Connection Timeout=9;", 3,
+                    "DSN=M;"},
+        TimeoutCase{"not_a_number_keeps_default", "Connect Timeout=2s;DSN=M", 15, "DSN=M"},
+        TimeoutCase{"negative_keeps_default", "Connect Timeout=-1;DSN=M", 15, "DSN=M"},
+        TimeoutCase{"enormous_is_the_longest", "Connect Timeout=99999999999999999999;DSN=M",
+                    INT_MAX, "DSN=M"},
+        TimeoutCase{"other_timeouts_stay", "DSN=M;Command Timeout=5;Timeout=3;Login Timeout=4", 15,
+                    "DSN=M;Command Timeout=5;Timeout=3;Login Timeout=4"},
+        TimeoutCase{"inside_a_value_stays", "DSN=M;pqopt={Connect Timeout=3}", 15,
+                    "DSN=M;pqopt={Connect Timeout=3}"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MaskTest, EnormousStringStaysIntact) {
   std::string big(1 << 20, 'x');

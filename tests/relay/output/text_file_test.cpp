@@ -142,14 +142,107 @@ INSTANTIATE_TEST_SUITE_P(Statements, TextFileGrowTest,
                                          StatementCase{"long_128k", std::string(128 * 1024, 'q')}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(TextFileAppendTest, NewFileGetsOrdinaryPermissions) {
-  ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "x"), 0);
+// Statements may hold personal data: a new file is for its owner and group, whatever the umask
+// lets through beyond that. The umask is the process's, so each case is a process of its own.
+struct ModeCase {
+  const char* name;
+  const char* umask;
+  unsigned mode;
+};
+
+void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.name; }
+
+class TextFileModeTest : public TextFileAppendTest, public testing::WithParamInterface<ModeCase> {};
+
+TEST_P(TextFileModeTest, NewFileIsForOwnerAndGroupOnly) {
+  auto result = RunProcess({"/bin/sh", "-c", std::string("umask ") + GetParam().umask +
+                                                 " && exec \"$0\" append \"$1\" x",
+                            HelperPath(), file_});
+  ASSERT_EQ(result.out, "0\n");
   struct stat st {};
   ASSERT_EQ(::stat(file_.c_str(), &st), 0);
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+  EXPECT_EQ(st.st_mode & 07777, GetParam().mode);
+  // An existing file keeps its mode.
+  ASSERT_EQ(::chmod(file_.c_str(), 0604), 0);
+  ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "y"), 0);
+  ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Umasks, TextFileModeTest,
+                         testing::Values(ModeCase{"umask_0", "0", 0660},
+                                         ModeCase{"umask_022", "022", 0640},
+                                         ModeCase{"umask_077", "077", 0600}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Whatever stands at the path that is no regular file is refused at once, with its own errno:
+// nothing is written there or through it, and nothing waits. Each case runs the append in a
+// process of its own, so an append that blocked on a FIFO would show as a time-out.
+enum class OddPath { kFifo, kDanglingLink, kLinkToFile, kLinkToFolder, kDevice };
+
+struct OddPathCase {
+  const char* name;
+  OddPath kind;
+  std::string device;  // kDevice: the device node's path
+  int expected;
+};
+
+void PrintTo(const OddPathCase& c, std::ostream* os) { *os << c.name; }
+
+class TextFileOddPathTest : public TextFileAppendTest,
+                            public testing::WithParamInterface<OddPathCase> {};
+
+TEST_P(TextFileOddPathTest, IsRefusedAtOnceAndNothingIsWritten) {
+  const std::string target = dir_.File("target.txt");
+  const std::string earlier = "earlier\r\n";
+  WriteFileBytes(target, earlier);
+  std::filesystem::create_directory(dir_.File("folder"));
+  std::string path = file_;
+  switch (GetParam().kind) {
+    case OddPath::kFifo:
+      ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0);
+      break;
+    case OddPath::kDanglingLink:
+      ASSERT_EQ(::symlink(dir_.File("missing.txt").c_str(), path.c_str()), 0);
+      break;
+    case OddPath::kLinkToFile:
+      ASSERT_EQ(::symlink("target.txt", path.c_str()), 0);
+      break;
+    case OddPath::kLinkToFolder:
+      ASSERT_EQ(::symlink("folder", path.c_str()), 0);
+      break;
+    case OddPath::kDevice:
+      path = GetParam().device;
+      break;
+  }
+  struct stat before {};
+  ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+  // Larger than a pipe's buffer (64 KiB), so a FIFO opened for writing would block the append;
+  // a single argument may hold up to 128 KiB.
+  const std::string statement = "INSERT INTO Q VALUES ('" + std::string(100 * 1024, 'f') + "')";
+  testing_support::RunOptions options;
+  options.timeout_seconds = 20;
+  auto result = RunProcess({HelperPath(), "append", path, statement}, options);
+  ASSERT_FALSE(result.timed_out) << "the append waited";
+  EXPECT_EQ(result.out, std::to_string(GetParam().expected) + "\n");
+  EXPECT_EQ(ReadFileBytes(target), earlier);
+  EXPECT_FALSE(FileExists(dir_.File("missing.txt")));
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.File("folder")));
+  struct stat after {};
+  ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode, before.st_mode) << "the path was replaced";
+  EXPECT_EQ(after.st_ino, before.st_ino);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, TextFileOddPathTest,
+    testing::Values(OddPathCase{"fifo", OddPath::kFifo, "", EINVAL},
+                    OddPathCase{"dangling_link", OddPath::kDanglingLink, "", ELOOP},
+                    OddPathCase{"link_to_a_file", OddPath::kLinkToFile, "", ELOOP},
+                    OddPathCase{"link_to_a_folder", OddPath::kLinkToFolder, "", ELOOP},
+                    OddPathCase{"dev_null", OddPath::kDevice, "/dev/null", EINVAL},
+                    OddPathCase{"dev_full", OddPath::kDevice, "/dev/full", EINVAL}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct ErrnoCase {
   const char* name;
@@ -179,8 +272,7 @@ INSTANTIATE_TEST_SUITE_P(Errors, TextFileErrnoTest,
                                                    ENOENT},
                                          ErrnoCase{"empty_path", "", ENOENT},
                                          ErrnoCase{"path_is_a_folder", "$/a folder", EISDIR},
-                                         ErrnoCase{"file_as_folder", "/dev/null/q.txt", ENOTDIR},
-                                         ErrnoCase{"full_disk", "/dev/full", ENOSPC}),
+                                         ErrnoCase{"file_as_folder", "/dev/null/q.txt", ENOTDIR}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Root ignores permission bits, so the read-only folder is tried by an unprivileged process.
