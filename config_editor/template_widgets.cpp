@@ -68,7 +68,6 @@ TemplateWidgets BuildTemplateWidgets(QWidget* dialog, const DialogTemplate& dial
 
   QButtonGroup* current_group = nullptr;
   QWidget* previous_in_chain = nullptr;
-  QString last_label;
   for (const ControlTemplate& control : dialog_template.controls) {
     QWidget* widget = CreateControl(dialog, control, icon, widgets.units);
     widget->setObjectName(ControlObjectName(control.id));
@@ -89,15 +88,6 @@ TemplateWidgets BuildTemplateWidgets(QWidget* dialog, const DialogTemplate& dial
     } else {
       // Every other control carries the group-start flag, so it closes the radio group before it.
       current_group = nullptr;
-    }
-    // An edit is announced by the label before it, as a screen reader user expects.
-    if (control.kind == ControlKind::kLabel) {
-      last_label = QString::fromUtf8(control.caption.data(), control.caption.size());
-    } else if (control.kind == ControlKind::kEdit || control.kind == ControlKind::kPasswordEdit) {
-      if (!last_label.isEmpty()) widget->setAccessibleName(last_label);
-      last_label.clear();
-    } else {
-      last_label.clear();
     }
     if (widget->focusPolicy() & Qt::TabFocus) {
       if (previous_in_chain != nullptr) QWidget::setTabOrder(previous_in_chain, widget);

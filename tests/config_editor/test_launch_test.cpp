@@ -3,6 +3,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
@@ -86,11 +89,28 @@ INSTANTIATE_TEST_SUITE_P(Buttons, TestButtonTest,
 
 class UnstartableTest : public TestLaunchTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(UnstartableTest, NothingHappensAndTheEditorStaysUsable) {
-  if (GetParam() == 1) WriteStandIn("echo never\n", 0644);  // present but not executable
-  if (GetParam() == 2) ::mkdir(dir_.File("DbRelay").c_str(), 0755);
+TEST_P(UnstartableTest, TheUserIsToldThePathAndTheReasonAndTheEditorStaysUsable) {
+  int expected_errno = ENOENT;
+  if (GetParam() == 1) {
+    WriteStandIn("echo never\n", 0644);  // present but not executable
+    expected_errno = EACCES;
+  }
+  if (GetParam() == 2) {
+    ::mkdir(dir_.File("DbRelay").c_str(), 0755);
+    expected_errno = EACCES;
+  }
   auto dialog = Open();
-  Click(*dialog, id::kPriTest);
+  {
+    MessageBoxAnswerer answerer({QMessageBox::Ok});
+    Click(*dialog, id::kPriTest);
+    ASSERT_EQ(answerer.answered().size(), 1u);
+    const QString text = answerer.answered()[0].text;
+    EXPECT_EQ(answerer.answered()[0].caption, "DB Relay");
+    EXPECT_TRUE(text.contains(QString::fromStdString("\"" + dir_.File("DbRelay") + "\"")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromLocal8Bit(std::strerror(expected_errno))))
+        << text.toStdString();
+  }
   EXPECT_EQ(dialog->findChild<CTestOutputWindow*>("DbRelayTestOutput"), nullptr);
   MessageBoxAnswerer answerer({QMessageBox::No});
   Click(*dialog, id::kSave);
