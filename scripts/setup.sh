@@ -18,6 +18,8 @@ packages=(
   postgresql python3 python3-aiosmtpd xvfb xauth
   # screenshots of the dialog under Xvfb
   x11-apps imagemagick xdotool
+  # a real window manager under Xvfb, for the editor tests that check how windows stack
+  openbox
   # the Debian package: CPack's dependency scan (dpkg-shlibdeps, file), and the checks the
   # packaging tests run on it (lintian, man with groff, desktop-file-validate); adduser for its
   # postinst when the tests install it
