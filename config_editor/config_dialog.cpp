@@ -68,7 +68,7 @@ CDbRelayConfigDlg::~CDbRelayConfigDlg() = default;
 
 void CDbRelayConfigDlg::OnInitDialog() {
   // A window menu of its own is the window manager's on Linux; the About entry sits in the
-  // dialog's context menu instead, where a right click finds it.
+  // dialog's context menu instead, where a right click, Shift+F10 or the Menu key finds it.
   if (std::strlen(kAboutMenuText) > 0) {
     auto* about = new QAction(QString::fromUtf8(kAboutMenuText), this);
     about->setObjectName("AboutMenuEntry");
