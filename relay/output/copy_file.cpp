@@ -51,8 +51,8 @@ int CopyReplacing(Env* env, const std::string& from, const std::string& to) {
 }  // namespace
 
 int CopyFileToFolder(const std::string& file_name) {
-  if (ReadIniInt(kSettingsSection, "CopyFile", 0) == 0) return 0;
-  const std::string folder = TrimWhiteSpace(ReadIniString(kSettingsSection, "CopyFilePath", ""));
+  if (ReadIniInt(settings::kCopyFile) == 0) return 0;
+  const std::string folder = TrimWhiteSpace(ReadIniString(settings::kCopyFilePath));
   if (folder.empty()) return 0;
 
   size_t slash = FindLastCharMultibyte(file_name, '/');

@@ -20,17 +20,17 @@ int ReportPauseMilliseconds() {
 
 void ReportError(const std::string& text, bool mailing_suppressed) {
   Env* env = CurrentEnv();
-  bool shown = ReadIniInt(kSettingsSection, "MsgBoxOnError", 0) == 1 && env->ShowNotice(text);
+  bool shown = ReadIniInt(settings::kMsgBoxOnError) == 1 && env->ShowNotice(text);
   if (!shown) {
     env->WriteConsole(text);
     env->SleepForMilliseconds(ReportPauseMilliseconds());
   }
   // Mail hand-off: the text has been shown; it is mailed last. SendEmail reports its own failures.
-  if (!mailing_suppressed && ReadIniInt(kSettingsSection, "EmailOnError", 0) == 1) SendEmail(text);
+  if (!mailing_suppressed && ReadIniInt(settings::kEmailOnError) == 1) SendEmail(text);
 }
 
 void LogDetail(const std::string& text) {
-  if (ReadIniInt(kSettingsSection, "DetailedLog", 0) != 0) ReportError(text, kMailingAllowed);
+  if (ReadIniInt(settings::kDetailedLog) != 0) ReportError(text, kMailingAllowed);
 }
 
 }  // namespace dbrelay
