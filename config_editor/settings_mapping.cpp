@@ -1,8 +1,5 @@
 #include "config_editor/settings_mapping.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <iterator>
@@ -13,6 +10,7 @@
 #include "config_editor/dialog_template.h"
 #include "settings/ini_batch.h"
 #include "settings/setting_codec.h"
+#include "settings/settings_files.h"
 
 namespace config_editor {
 namespace {
@@ -76,65 +74,56 @@ bool ReadSwitch(const settings::IniFile& ini, const settings::SettingKey& key) {
 }
 
 // The button of the stored choice; an unknown choice selects the first.
-void LoadRadioGroup(const settings::IniFile& ini, const KeyControls& k, DialogItems& items) {
-  int32_t choice = ini.ReadInt(kSettingsSection, k.key->name, k.key->editor_number());
-  bool known = choice >= 2 && choice <= 3 && k.controls[static_cast<size_t>(choice - 1)] != 0;
-  items.CheckButton(known ? k.controls[static_cast<size_t>(choice - 1)] : k.controls[0], 1);
+void LoadRadioGroup(const settings::IniFile& ini, const KeyControls& entry, DialogItems& items) {
+  int32_t choice = ini.ReadInt(kSettingsSection, entry.key->name, entry.key->editor_number());
+  bool known = choice >= 2 && choice <= 3 && entry.controls[static_cast<size_t>(choice - 1)] != 0;
+  items.CheckButton(known ? entry.controls[static_cast<size_t>(choice - 1)] : entry.controls[0], 1);
 }
 
-void LoadFields(const settings::IniFile& ini, const KeyControls& k, DialogItems& items) {
-  std::string decoded = settings::DecodeSettingValue(ReadText(ini, *k.key));
-  items.SetItemText(k.controls[0], GetConnectionValue(decoded, "server="));
-  items.SetItemText(k.controls[1], GetConnectionValue(decoded, "database="));
-  items.SetItemText(k.controls[2], GetConnectionValue(decoded, "uid="));
-  items.SetItemText(k.controls[3], GetConnectionValue(decoded, "pwd="));
+void LoadFields(const settings::IniFile& ini, const KeyControls& entry, DialogItems& items) {
+  std::string decoded = settings::DecodeSettingValue(ReadText(ini, *entry.key));
+  items.SetItemText(entry.controls[0], GetConnectionValue(decoded, "server="));
+  items.SetItemText(entry.controls[1], GetConnectionValue(decoded, "database="));
+  items.SetItemText(entry.controls[2], GetConnectionValue(decoded, "uid="));
+  items.SetItemText(entry.controls[3], GetConnectionValue(decoded, "pwd="));
 }
 
 // Every form but the radio groups and the connection fields, which a load fills first.
-void LoadOther(const settings::IniFile& ini, const KeyControls& k, DialogItems& items) {
-  const int control = k.controls[0];
-  switch (k.key->editor_form) {
+void LoadOther(const settings::IniFile& ini, const KeyControls& entry, DialogItems& items) {
+  const int control = entry.controls[0];
+  switch (entry.key->editor_form) {
     case EditorForm::kRadioGroup:
     case EditorForm::kConnectionFields:
       break;
     case EditorForm::kCheckBox:
-      items.CheckButton(control, ReadSwitch(ini, *k.key) ? 1 : 0);
+      items.CheckButton(control, ReadSwitch(ini, *entry.key) ? 1 : 0);
       break;
     case EditorForm::kText:
-      items.SetItemText(control, ReadText(ini, *k.key));
+      items.SetItemText(control, ReadText(ini, *entry.key));
       break;
     case EditorForm::kSecretText:
-      items.SetItemText(control, settings::DecodeSettingValue(ReadText(ini, *k.key)));
+      items.SetItemText(control, settings::DecodeSettingValue(ReadText(ini, *entry.key)));
       break;
     case EditorForm::kCheckedNumber:
-      items.CheckButton(control, ReadSwitch(ini, *k.key) ? 1 : 0);
-      items.SetItemText(k.controls[1], ReadText(ini, *k.key));
+      items.CheckButton(control, ReadSwitch(ini, *entry.key) ? 1 : 0);
+      items.SetItemText(entry.controls[1], ReadText(ini, *entry.key));
       break;
   }
 }
 
-std::string ComposeFields(const KeyControls& k, const DialogItems& items) {
-  return ComposeConnectionString(items.GetItemText(k.controls[0]), items.GetItemText(k.controls[1]),
-                                 items.GetItemText(k.controls[2]), items.GetItemText(k.controls[3]));
+std::string ComposeFields(const KeyControls& entry, const DialogItems& items) {
+  const auto& fields = entry.controls;
+  return ComposeConnectionString(items.GetItemText(fields[0]), items.GetItemText(fields[1]),
+                                 items.GetItemText(fields[2]), items.GetItemText(fields[3]));
 }
 
 // The selected choice; the first when no later button is selected.
-int SavedChoice(const KeyControls& k, const DialogItems& items) {
-  for (size_t i = k.controls.size(); i-- > 1;) {
-    if (k.controls[i] != 0 && items.IsButtonChecked(k.controls[i])) return static_cast<int>(i + 1);
+int SavedChoice(const KeyControls& entry, const DialogItems& items) {
+  const auto& buttons = entry.controls;
+  for (size_t i = buttons.size(); i-- > 1;) {
+    if (buttons[i] != 0 && items.IsButtonChecked(buttons[i])) return static_cast<int>(i + 1);
   }
   return 1;
-}
-
-// An existing file the user cannot (or chose not to let anyone) read and write.
-int CheckReplaceable(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
-  if (::access(path.c_str(), R_OK | W_OK) != 0) return errno;
-  // access() grants everything to root; the mode bits still say the file is read-only.
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
-  if ((st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) == 0) return EACCES;
-  return 0;
 }
 
 // The 25 writes of a save in their order. Each plain text write remembers its control, so a value
@@ -162,15 +151,15 @@ class SaveWrites {
 };
 
 // The controls whose text key's write stores; the number field only while its box is ticked.
-std::vector<int> SavedTextControls(const KeyControls& k, const DialogItems& items) {
-  switch (k.key->editor_form) {
+std::vector<int> SavedTextControls(const KeyControls& entry, const DialogItems& items) {
+  switch (entry.key->editor_form) {
     case EditorForm::kConnectionFields:
-      return {k.controls.begin(), k.controls.end()};
+      return {entry.controls.begin(), entry.controls.end()};
     case EditorForm::kText:
     case EditorForm::kSecretText:
-      return {k.controls[0]};
+      return {entry.controls[0]};
     case EditorForm::kCheckedNumber:
-      if (items.IsButtonChecked(k.controls[0])) return {k.controls[1]};
+      if (items.IsButtonChecked(entry.controls[0])) return {entry.controls[1]};
       return {};
     case EditorForm::kRadioGroup:
     case EditorForm::kCheckBox:
@@ -179,15 +168,15 @@ std::vector<int> SavedTextControls(const KeyControls& k, const DialogItems& item
   return {};
 }
 
-void CollectWrite(const KeyControls& k, const DialogItems& items, SaveWrites& w) {
-  const std::string_view key = k.key->name;
-  const int control = k.controls[0];
-  switch (k.key->editor_form) {
+void CollectWrite(const KeyControls& entry, const DialogItems& items, SaveWrites& w) {
+  const std::string_view key = entry.key->name;
+  const int control = entry.controls[0];
+  switch (entry.key->editor_form) {
     case EditorForm::kRadioGroup:
-      w.Int(key, SavedChoice(k, items));
+      w.Int(key, SavedChoice(entry, items));
       break;
     case EditorForm::kConnectionFields:
-      w.Secret(key, ComposeFields(k, items));
+      w.Secret(key, ComposeFields(entry, items));
       break;
     case EditorForm::kCheckBox:
       w.Int(key, items.IsButtonChecked(control));
@@ -200,7 +189,7 @@ void CollectWrite(const KeyControls& k, const DialogItems& items, SaveWrites& w)
       break;
     case EditorForm::kCheckedNumber:
       if (items.IsButtonChecked(control)) {
-        w.Text(key, k.controls[1]);
+        w.Text(key, entry.controls[1]);
       } else {
         w.Literal(key, "0");
       }
@@ -211,32 +200,33 @@ void CollectWrite(const KeyControls& k, const DialogItems& items, SaveWrites& w)
 }  // namespace
 
 void LoadConnectionFields(const settings::IniFile& ini, DialogItems& items) {
-  for (const KeyControls& k : kKeyControls) {
-    if (k.key->editor_form == EditorForm::kConnectionFields) LoadFields(ini, k, items);
+  for (const KeyControls& entry : kKeyControls) {
+    if (entry.key->editor_form == EditorForm::kConnectionFields) LoadFields(ini, entry, items);
   }
 }
 
 void LoadSettings(const settings::IniFile& ini, DialogItems& items) {
   // The radio groups first, so the connection fields are filled under the kinds they belong to.
-  for (const KeyControls& k : kKeyControls) {
-    if (k.key->editor_form == EditorForm::kRadioGroup) LoadRadioGroup(ini, k, items);
+  for (const KeyControls& entry : kKeyControls) {
+    if (entry.key->editor_form == EditorForm::kRadioGroup) LoadRadioGroup(ini, entry, items);
   }
   LoadConnectionFields(ini, items);
-  for (const KeyControls& k : kKeyControls) LoadOther(ini, k, items);
+  for (const KeyControls& entry : kKeyControls) LoadOther(ini, entry, items);
 }
 
 SaveResult SaveSettings(const settings::IniFile& ini, const DialogItems& items) {
   SaveResult result;
-  for (const KeyControls& k : kKeyControls) {
-    for (int control : SavedTextControls(k, items)) {
+  for (const KeyControls& entry : kKeyControls) {
+    for (int control : SavedTextControls(entry, items)) {
       if (!items.ItemTextIsStorable(control)) return {EINVAL, SaveRefusal::kNotStorable, control};
     }
   }
-  result.error = CheckReplaceable(ini.path());
+  // A file the dialog could not show is never overwritten with defaults.
+  result.error = settings::CurrentSettingsFiles()->CheckReadWrite(ini.path());
   if (result.error != 0) return result;
 
   SaveWrites w(items);
-  for (const KeyControls& k : kKeyControls) CollectWrite(k, items, w);
+  for (const KeyControls& entry : kKeyControls) CollectWrite(entry, items, w);
   size_t refused = w.writes().size();
   result.error = settings::WriteIniBatch(ini.path(), kSettingsSection, w.writes(), &refused);
   if (result.error == EINVAL && refused < w.writes().size()) {

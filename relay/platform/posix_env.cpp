@@ -2,6 +2,7 @@
 // process-wide object and the basic services.
 
 #include "relay/platform/posix_env.h"
+#include "settings/settings_files.h"
 
 #include <unistd.h>
 
@@ -12,17 +13,9 @@
 
 namespace dbrelay {
 
+// One reader of /proc/self/exe for both programs.
 std::string PosixEnv::ExecutablePath() {
-  std::string path(4096, '\0');
-  for (;;) {
-    ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (n < 0) return std::string();
-    if (static_cast<size_t>(n) < path.size()) {
-      path.resize(static_cast<size_t>(n));
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
+  return settings::PosixSettingsFiles()->ExecutablePath();
 }
 
 void PosixEnv::WriteConsole(std::string_view text) {

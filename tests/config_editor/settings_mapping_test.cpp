@@ -1,0 +1,83 @@
+// The load and save tables on a fake dialog, and a save that fails in the file seam.
+
+#include "config_editor/settings_mapping.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "config_editor/dialog_template.h"
+#include "settings/settings_files.h"
+#include "tests/config_editor/fake_dialog_items.h"
+#include "tests/support/relay_sandbox.h"
+
+namespace config_editor {
+namespace {
+
+using testing_support::FakeDialogItems;
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+// Fails the check before a save or the replacement itself with error, counting replacements.
+class FailingSave : public settings::SettingsFilesWrapper {
+ public:
+  FailingSave(bool fail_check, int error)
+      : SettingsFilesWrapper(settings::PosixSettingsFiles()), fail_check_(fail_check),
+        error_(error) {}
+  int CheckReadWrite(const std::string& path) override {
+    return fail_check_ ? error_ : target()->CheckReadWrite(path);
+  }
+  int ReplaceFile(const std::string&, std::string_view, unsigned) override {
+    ++replacements;
+    return error_;
+  }
+  int replacements = 0;
+
+ private:
+  bool fail_check_;
+  int error_;
+};
+
+struct FailedSaveCase {
+  const char* name;
+  bool fail_check;  // else the replacement fails
+  int error;
+};
+
+void PrintTo(const FailedSaveCase& c, std::ostream* os) { *os << c.name; }
+
+class FailedSaveTest : public testing::TestWithParam<FailedSaveCase> {};
+
+TEST_P(FailedSaveTest, IsReportedWithItsErrorAndTheFileStaysAsItWas) {
+  TempDir dir;
+  settings::IniFile ini(dir.File("DbRelay.ini"));
+  const std::string before = "[General]\r\nEmailSMTP=old\r\n";
+  WriteFileBytes(ini.path(), before);
+  FakeDialogItems items;
+  LoadSettings(ini, items);
+  items.SetItemText(id::kSmtp, "new");
+  FailingSave files(GetParam().fail_check, GetParam().error);
+  settings::ScopedSettingsFilesOverride installed(&files);
+
+  SaveResult result = SaveSettings(ini, items);
+
+  EXPECT_EQ(result.error, GetParam().error);
+  EXPECT_EQ(result.refusal, SaveRefusal::kNone);
+  EXPECT_EQ(files.replacements, GetParam().fail_check ? 0 : 1);
+  EXPECT_EQ(ReadFileBytes(ini.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, FailedSaveTest,
+    testing::Values(FailedSaveCase{"read_only_file", true, EACCES},
+                    FailedSaveCase{"replace_denied", false, EACCES},
+                    FailedSaveCase{"disk_full", false, ENOSPC},
+                    FailedSaveCase{"io_error", false, EIO}),
+    [](const testing::TestParamInfo<FailedSaveCase>& info) {
+      return std::string(info.param.name);
+    });
+
+}  // namespace
+}  // namespace config_editor
