@@ -8,18 +8,12 @@
 #include <string>
 #include <utility>
 
+#include "settings/file_path.h"
 #include "settings/settings_files.h"
 
 namespace settings {
 
 namespace {
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 // Follows path through every symbolic link to the file a write must replace, so that a link (say
 // DbRelay.ini beside the program pointing into /etc) stays a link and its target is replaced in

@@ -27,7 +27,7 @@ std::optional<MailServer> ParseMailServer(std::string_view server, int default_p
 
 // True when text holds a CR, an LF or a NUL: such a text must never become part of a header or a
 // command.
-bool HasLineBreak(std::string_view text);
+bool HasLineBreakOrNul(std::string_view text);
 
 // The address for MAIL FROM / RCPT TO: the text between the first "<" and the next ">" when there
 // is a "<" (found multibyte-aware), otherwise the whole text, trimmed. "<>" gives "".
