@@ -79,9 +79,12 @@ class Env {
 
   // Processes (posix_process.cpp). Every call returns 0 or an errno value.
 
-  // Starts argv[0] (looked up on PATH when it holds no "/") with argv as its arguments, DbRelay's
-  // environment and current folder, no shell, stdin and stdout on /dev/null, stderr shared. A
-  // program that cannot be started (missing, not executable, empty name) fails here, not later.
+  // Starts the program argv[0] with argv as its arguments, DbRelay's environment and current
+  // folder, no shell, stdin and stdout on /dev/null, stderr shared. An absolute argv[0] is used as
+  // it stands; a bare or relative one is looked for in the folder of DbRelay's own executable
+  // first, then in each folder of PATH (the order in which Windows starts a program named without
+  // a folder), never against the current folder alone. A program that cannot be started
+  // (missing, not executable, empty name) fails here, not later.
   virtual int StartProcess(const std::vector<std::string>& argv, int* pid) = 0;
 
   // Waits, without a time-out, until the process started by StartProcess ends. exit_code is its
