@@ -2,8 +2,9 @@
 // process-wide object and the basic services.
 
 #include "relay/platform/posix_env.h"
-#include "settings/settings_files.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,11 +12,40 @@
 #include <cstdlib>
 #include <thread>
 
+#include "settings/settings_files.h"
+
 namespace dbrelay {
 
-// One reader of /proc/self/exe for both programs.
+namespace {
+
+// Opens fd on /dev/null when it is closed; an open descriptor is left as it is.
+int OpenWhenClosed(int fd) {
+  if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) return 0;
+  int opened = ::open("/dev/null", (fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) | O_NOCTTY);
+  if (opened < 0) return errno;
+  if (opened == fd) return 0;  // the usual case: the lowest free number is fd itself
+  int rc = ::dup2(opened, fd) < 0 ? errno : 0;
+  ::close(opened);
+  return rc;
+}
+
+}  // namespace
+
+int PosixEnv::PrepareProcess() {
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (int rc = OpenWhenClosed(fd); rc != 0) return rc;
+  }
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  // A child starts with default dispositions again (StartProcess resets them).
+  return ::sigaction(SIGPIPE, &ignore, nullptr) == 0 ? 0 : errno;
+}
+
 std::string PosixEnv::ExecutablePath() {
-  return settings::PosixSettingsFiles()->ExecutablePath();
+  // Once: after an upgrade has replaced the file, /proc/self/exe names "<path> (deleted)".
+  if (!executable_path_) executable_path_ = settings::PosixSettingsFiles()->ExecutablePath();
+  return *executable_path_;
 }
 
 void PosixEnv::WriteConsole(std::string_view text) {

@@ -8,6 +8,7 @@ namespace dbrelay {
 
 class PosixEnv final : public Env {
  public:
+  int PrepareProcess() override;
   std::string ExecutablePath() override;
   void WriteConsole(std::string_view text) override;
   void SleepForMilliseconds(int ms) override;
@@ -38,6 +39,9 @@ class PosixEnv final : public Env {
   int CopyFileContents(const std::string& from, const std::string& to) override;
   int RenameFile(const std::string& from, const std::string& to) override;
   int RemoveFile(const std::string& path) override;
+
+ private:
+  std::optional<std::string> executable_path_;  // resolved once, on the first call
 };
 
 }  // namespace dbrelay
