@@ -43,6 +43,7 @@ constexpr std::array<ControlTemplate, 63> kSettingsControls = {{
     {id::kMsgBoxOnError, K::kCheckBox, "Show MessageBox on Errors (don't use unless debugging)",
      {317, 19, 201, 10}},
     {id::kDetailedLog, K::kCheckBox, "Show detailed log", {317, 35, 72, 10}},
+    // "less then" is the dialog's own caption, kept as users and their documentation know it.
     {id::kRaiseError, K::kCheckBox, "Raise an error in case less then:", {317, 51, 119, 10}},
     {id::kAffectedLines, K::kEdit, "", {437, 50, 21, 12}},
     {kStaticId, K::kLabel, "lines are affected", {466, 52, 76, 8}},

@@ -30,6 +30,7 @@ void TestConnection(const settings::SettingKey& key) {
     } else {
       std::string error_text = database.GetLastErrorText();
       int last_error = errno;
+      // "Faild" is the system's own text: callers and their scripts match it as it stands.
       result = FormatText("\nConnection Faild:\n%s\nGetLastError = %d\n", error_text.c_str(),
                           last_error);
     }

@@ -94,6 +94,7 @@ int ExecuteOnOpenConnection(CADODatabase& database, const StatementArguments& ar
   if (count >= minimum) return 0;
   std::string error_text = database.GetLastErrorText();
   int last_error = LastSystemError();
+  // "Less then" is the system's own text: callers and their scripts match it as it stands.
   ReportError(FormatText("Less then expected lines are affected in query:%s\n\n%s\nGetLastError = %d\n",
                          args.statement.c_str(), error_text.c_str(), last_error),
               kMailingAllowed);
