@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "config_editor/dialog_template.h"
 #include "settings/settings_files.h"
@@ -19,6 +20,34 @@ using testing_support::FakeDialogItems;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
+
+std::string Set(int control) { return "SetItemText " + std::to_string(control); }
+std::string Check(int control, int state) {
+  return "CheckButton " + std::to_string(control) + " " + std::to_string(state);
+}
+
+// A missing file: every control gets the editor's default, in the load's order (the radio groups,
+// then both connection strings, then the rest in the order of the save).
+TEST(LoadSettingsTest, AMissingFileLoadsTheEditorsDefaultsInLoadOrder) {
+  TempDir dir;
+  FakeDialogItems items;
+  LoadSettings(settings::IniFile(dir.File("DbRelay.ini")), items);
+  const std::vector<std::string> expected = {
+      Check(id::kPriSqlServer, 1), Check(id::kSecSqlServer, 1),
+      Set(id::kPriServer), Set(id::kPriDatabase), Set(id::kPriUser), Set(id::kPriPassword),
+      Set(id::kSecServer), Set(id::kSecDatabase), Set(id::kSecUser), Set(id::kSecPassword),
+      Check(id::kUseSecConn, 0), Set(id::kPriOtherConnStr), Set(id::kSecOtherConnStr),
+      Set(id::kSecLocalTextFile), Check(id::kSecTimestamp, 0), Check(id::kMsgBoxOnError, 0),
+      Check(id::kDetailedLog, 0), Check(id::kRaiseError, 0), Set(id::kAffectedLines),
+      Check(id::kEmailOnError, 0), Set(id::kSmtp), Set(id::kPort), Set(id::kEmailUser),
+      Set(id::kEmailPassword), Set(id::kFrom), Set(id::kTo), Set(id::kSubject),
+      Check(id::kEmailWhenBothFail, 0), Check(id::kDigitallySign, 0), Set(id::kSignerPath),
+      Check(id::kCopyFile, 0), Set(id::kCopyFilePath)};
+  EXPECT_EQ(items.calls, expected);
+  EXPECT_EQ(items.texts[id::kPort], "25");
+  EXPECT_EQ(items.texts[id::kAffectedLines], "0");
+  EXPECT_EQ(items.texts[id::kSignerPath], "");  // DbRelay's own default is not the editor's
+}
 
 // Fails the check before a save or the replacement itself with error, counting replacements.
 class FailingSave : public settings::SettingsFilesWrapper {
