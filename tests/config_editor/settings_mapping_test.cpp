@@ -49,6 +49,27 @@ TEST(LoadSettingsTest, AMissingFileLoadsTheEditorsDefaultsInLoadOrder) {
   EXPECT_EQ(items.texts[id::kSignerPath], "");  // DbRelay's own default is not the editor's
 }
 
+// A save to a new file writes every key of the table once, in table order, each as its form
+// stores it.
+TEST(SaveSettingsTest, WritesEveryKeyOfTheTableInItsOrder) {
+  TempDir dir;
+  settings::IniFile ini(dir.File("DbRelay.ini"));
+  FakeDialogItems items;
+  LoadSettings(ini, items);
+  items.CheckButton(id::kSecLocalText, 1);
+  items.SetItemText(id::kAffectedLines, "7");  // not stored: its check box is clear
+  ASSERT_EQ(SaveSettings(ini, items).error, 0);
+
+  std::string expected = "[General]\r\n";
+  for (const settings::SettingKey* key : settings::kSettingKeys) {
+    expected += std::string(key->name) + "=" + ini.ReadString("General", key->name, "?") + "\r\n";
+  }
+  EXPECT_EQ(ReadFileBytes(ini.path()), expected);
+  EXPECT_EQ(ini.ReadInt("General", "SecDBType", 0), 3);
+  EXPECT_EQ(ini.ReadString("General", "RaiseErrorIfAffectedLinesLessThen", "?"), "0");
+  EXPECT_EQ(ini.ReadString("General", "PriConnectionString", "?").rfind("TAVOK", 0), 0u);
+}
+
 // Fails the check before a save or the replacement itself with error, counting replacements.
 class FailingSave : public settings::SettingsFilesWrapper {
  public:
