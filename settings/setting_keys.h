@@ -1,9 +1,10 @@
 #pragma once
 // Every key of the settings file, once: its name, how it is stored, the default each program reads
 // when the key (or the file) is missing, and how the editor shows and stores it. DbRelay's reads,
-// the editor's load and save and the manual page's key list all come from here, so a key is named
-// in this file only. The two programs' defaults differ where DbRelay has a meaning of its own for
-// a missing key (PdfSignerPath) and where only the editor reads the key (UseSecConn).
+// the editor's load and save and the check of the manual page all come from here, so a key is named
+// in this file only. Defaults are kept as text, one for each program: DbRelay reads EmailPort and
+// RaiseErrorIfAffectedLinesLessThen as numbers (25, 0) where the editor shows them as text ("25",
+// "0"); PdfSignerPath has a default only in DbRelay, and only the editor reads UseSecConn.
 
 #include <cstdint>
 #include <string_view>
