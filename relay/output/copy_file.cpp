@@ -2,6 +2,7 @@
 
 #include "relay/common/multibyte_text.h"
 #include "relay/platform/env.h"
+#include "relay/platform/scoped_fd.h"
 #include "relay/report/report.h"
 #include "relay/settings/relay_ini.h"
 
@@ -24,27 +25,28 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// Makes the data of the file at path durable.
+int SyncFileAt(Env* env, const std::string& path) {
+  ScopedFd fd(env);
+  bool created = false;
+  if (int rc = env->OpenOrCreateFile(path, fd.Receive(), &created); rc != 0) return rc;
+  return env->SyncFile(fd.get());
+}
+
 // Copies from to to, replacing to in one rename. Returns 0 or the errno of the failed step; on
 // failure no temporary file is left behind and to is as it was.
 int CopyReplacing(Env* env, const std::string& from, const std::string& to) {
   std::string temp;
   if (int rc = env->CreateTempFileBeside(to, &temp); rc != 0) return rc;
   int rc = env->CopyFileContents(from, temp);
-  if (rc == 0) {
-    int fd = -1;
-    bool created = false;
-    rc = env->OpenOrCreateFile(temp, &fd, &created);
-    if (rc == 0) {
-      rc = env->SyncFile(fd);
-      env->CloseFile(fd);
-    }
-  }
+  if (rc == 0) rc = SyncFileAt(env, temp);
   if (rc == 0) rc = env->RenameFile(temp, to);
   if (rc != 0) {
-    env->RemoveFile(temp);
+    (void)env->RemoveFile(temp);
     return rc;
   }
-  env->SyncFolder(FolderOf(to));  // the copy is in place; this only hardens it against a crash
+  // The copy is in place; this only hardens it against a crash.
+  (void)env->SyncFolder(FolderOf(to));
   return 0;
 }
 

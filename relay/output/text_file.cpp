@@ -7,6 +7,7 @@
 
 #include "relay/common/multibyte_text.h"
 #include "relay/platform/env.h"
+#include "relay/platform/scoped_fd.h"
 #include "relay/settings/relay_ini.h"
 
 namespace dbrelay {
@@ -28,12 +29,64 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// Cuts the file back to old_size and closes it, so a failed append leaves no part of its record.
-// Returns error, the cause the caller reports.
-int CutBackAndFail(Env* env, int fd, uint64_t old_size, int error) {
-  if (env->TruncateFile(fd, old_size) == 0) env->SyncFile(fd);
-  env->CloseFile(fd);
-  return error;
+// The file at path, open and under its exclusive lock. A file removed or renamed while this call
+// waited for its lock is no longer the file at path: open again, so the record lands where readers
+// look for it.
+int OpenAndLock(Env* env, const std::string& path, ScopedFd* fd, bool* created) {
+  for (int attempt = 0;; ++attempt) {
+    if (int rc = env->OpenOrCreateFile(path, fd->Receive(), created); rc != 0) return rc;
+    if (int rc = env->LockFileExclusive(fd->get(), kTextFileLockWaitMilliseconds); rc != 0) {
+      return rc;
+    }
+    bool same = false;
+    if (int rc = env->IsFileAtPath(fd->get(), path, &same); rc != 0) return rc;
+    if (same || attempt == 10) return 0;
+  }
+}
+
+// A run killed in the middle of its write left part of its record behind: takes it off, so the
+// file keeps whole records only. The mark names the sizes before and with that record; a file that
+// is shorter or longer than such a part was changed by others and is left alone. size is the
+// file's length afterwards; marks_kept tells whether the file system keeps append marks.
+int CutTornTail(Env* env, int fd, uint64_t* size, bool* marks_kept) {
+  if (int rc = env->GetFileSize(fd, size); rc != 0) return rc;
+  bool marked = false;
+  uint64_t from = 0;
+  uint64_t to = 0;
+  int mark_rc = env->ReadAppendMark(fd, &marked, &from, &to);
+  // A mark this program did not write (EINVAL) is replaced by the next one.
+  *marks_kept = mark_rc == 0 || mark_rc == EINVAL;
+  if (mark_rc != 0 || !marked || *size < from || *size >= to) return 0;
+  int rc = env->TruncateFile(fd, from);
+  if (rc == 0) rc = env->SyncFile(fd);
+  if (rc == 0) *size = from;
+  return rc;
+}
+
+// Writes record at the end of the file, old_size long, and makes it durable (for a new file its
+// folder too). A failure cuts the file back to old_size, so it holds no part of the record.
+int WriteAndSync(Env* env, int fd, const std::string& path, bool created, uint64_t old_size,
+                 bool marks_kept, std::string_view record) {
+  // Without marks (a file system that keeps none) the append goes on unmarked.
+  const bool marked = marks_kept && env->SetAppendMark(fd, old_size, old_size + record.size()) == 0;
+  // One write takes the whole record unless the disk fills; a short write is continued only to
+  // learn the system's reason.
+  int rc = 0;
+  for (std::string_view rest = record; rc == 0 && !rest.empty();) {
+    size_t written = 0;
+    rc = env->WriteFile(fd, rest, &written);
+    if (rc == 0 && written == 0) rc = EIO;
+    if (rc == 0) rest.remove_prefix(written);
+  }
+  if (rc == 0) rc = env->SyncFile(fd);
+  if (rc == 0 && created) rc = env->SyncFolder(FolderOf(path));
+  if (rc != 0) {
+    if (env->TruncateFile(fd, old_size) == 0) (void)env->SyncFile(fd);
+    return rc;
+  }
+  // A mark left behind names a whole record, which the next append keeps: clearing it may fail.
+  if (marked) (void)env->ClearAppendMark(fd);
+  return 0;
 }
 
 }  // namespace
@@ -58,73 +111,13 @@ std::string BuildTextFileName(const std::string& configured_path,
 
 int AppendStatementToTextFile(const std::string& path, const std::string& statement) {
   Env* env = CurrentEnv();
-  const std::string record = statement + "\r\n";
-
-  int fd = -1;
+  ScopedFd fd(env);
   bool created = false;
-  // A file removed or renamed while this call waited for its lock is no longer the file at path:
-  // open again, so the record lands where readers look for it.
-  for (int attempt = 0;; ++attempt) {
-    if (int rc = env->OpenOrCreateFile(path, &fd, &created); rc != 0) return rc;
-    if (int rc = env->LockFileExclusive(fd, kTextFileLockWaitMilliseconds); rc != 0) {
-      env->CloseFile(fd);
-      return rc;
-    }
-    bool same = false;
-    if (int rc = env->IsFileAtPath(fd, path, &same); rc != 0) {
-      env->CloseFile(fd);
-      return rc;
-    }
-    if (same || attempt == 10) break;
-    env->CloseFile(fd);
-  }
-
-  uint64_t old_size = 0;
-  if (int rc = env->GetFileSize(fd, &old_size); rc != 0) {
-    env->CloseFile(fd);
-    return rc;
-  }
-
-  // A run killed in the middle of its write left part of its record behind: take it off first, so
-  // the file keeps whole records only. The mark names the sizes before and with that record; a
-  // file that is shorter or longer than such a part was changed by others and is left alone.
-  bool marked_before = false;
-  uint64_t from = 0;
-  uint64_t to = 0;
-  int mark_rc = env->ReadAppendMark(fd, &marked_before, &from, &to);
-  if (mark_rc == 0 && marked_before && old_size >= from && old_size < to) {
-    int rc = env->TruncateFile(fd, from);
-    if (rc == 0) rc = env->SyncFile(fd);
-    if (rc != 0) {
-      env->CloseFile(fd);
-      return rc;
-    }
-    old_size = from;
-  }
-  // Without marks (a file system that keeps none) the append goes on unmarked.
-  const bool marked = (mark_rc == 0 || mark_rc == EINVAL) &&
-                      env->SetAppendMark(fd, old_size, old_size + record.size()) == 0;
-
-  // One write takes the whole record unless the disk fills; a short write is continued only to
-  // learn the system's reason, and any failure takes the partial record off again.
-  std::string_view rest = record;
-  while (!rest.empty()) {
-    size_t written = 0;
-    int rc = env->WriteFile(fd, rest, &written);
-    if (rc == 0 && written == 0) rc = EIO;
-    if (rc != 0) return CutBackAndFail(env, fd, old_size, rc);
-    rest.remove_prefix(written);
-  }
-  if (int rc = env->SyncFile(fd); rc != 0) return CutBackAndFail(env, fd, old_size, rc);
-  if (created) {
-    if (int rc = env->SyncFolder(FolderOf(path)); rc != 0) {
-      return CutBackAndFail(env, fd, old_size, rc);
-    }
-  }
-  // A mark left behind names a whole record, which the next append keeps: clearing it may fail.
-  if (marked) env->ClearAppendMark(fd);
-  env->CloseFile(fd);  // the record is durable; a late close error changes nothing
-  return 0;
+  if (int rc = OpenAndLock(env, path, &fd, &created); rc != 0) return rc;
+  uint64_t size = 0;
+  bool marks_kept = false;
+  if (int rc = CutTornTail(env, fd.get(), &size, &marks_kept); rc != 0) return rc;
+  return WriteAndSync(env, fd.get(), path, created, size, marks_kept, statement + "\r\n");
 }
 
 }  // namespace dbrelay
