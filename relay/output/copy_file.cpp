@@ -26,28 +26,28 @@ std::string FolderOf(const std::string& path) {
 }
 
 // Makes the data of the file at path durable.
-int SyncFileAt(Env* env, const std::string& path) {
+[[nodiscard]] Status SyncFileAt(Env* env, const std::string& path) {
   ScopedFd fd(env);
   bool created = false;
-  if (int rc = env->OpenOrCreateFile(path, fd.Receive(), &created); rc != 0) return rc;
+  if (Status s = env->OpenOrCreateFile(path, fd.Receive(), &created); !s.ok()) return s;
   return env->SyncFile(fd.get());
 }
 
-// Copies from to to, replacing to in one rename. Returns 0 or the errno of the failed step; on
-// failure no temporary file is left behind and to is as it was.
-int CopyReplacing(Env* env, const std::string& from, const std::string& to) {
+// Copies from to to, replacing to in one rename; on failure no temporary file is left behind and
+// to is as it was.
+[[nodiscard]] Status CopyReplacing(Env* env, const std::string& from, const std::string& to) {
   std::string temp;
-  if (int rc = env->CreateTempFileBeside(to, &temp); rc != 0) return rc;
-  int rc = env->CopyFileContents(from, temp);
-  if (rc == 0) rc = SyncFileAt(env, temp);
-  if (rc == 0) rc = env->RenameFile(temp, to);
-  if (rc != 0) {
+  if (Status s = env->CreateTempFileBeside(to, &temp); !s.ok()) return s;
+  Status s = env->CopyFileContents(from, temp);
+  if (s.ok()) s = SyncFileAt(env, temp);
+  if (s.ok()) s = env->RenameFile(temp, to);
+  if (!s.ok()) {
     (void)env->RemoveFile(temp);
-    return rc;
+    return s;
   }
   // The copy is in place; this only hardens it against a crash.
   (void)env->SyncFolder(FolderOf(to));
-  return 0;
+  return Status::OK();
 }
 
 }  // namespace
@@ -61,7 +61,7 @@ int CopyFileToFolder(const std::string& file_name) {
   const std::string target =
       folder + (slash == std::string::npos ? file_name : file_name.substr(slash));
   Env* env = CurrentEnv();
-  const int result = CopyReplacing(env, file_name, target) == 0 ? 1 : 0;
+  const int result = CopyReplacing(env, file_name, target).ok() ? 1 : 0;
   LogDetail("Trying to copy file: " + file_name + "\nTo file: " + target +
             "\nReturnValue = " + std::to_string(result) + "\n");
   return result;

@@ -32,15 +32,13 @@ std::string FolderOf(const std::string& path) {
 // The file at path, open and under its exclusive lock. A file removed or renamed while this call
 // waited for its lock is no longer the file at path: open again, so the record lands where readers
 // look for it.
-int OpenAndLock(Env* env, const std::string& path, ScopedFd* fd, bool* created) {
+[[nodiscard]] Status OpenAndLock(Env* env, const std::string& path, ScopedFd* fd, bool* created) {
   for (int attempt = 0;; ++attempt) {
-    if (int rc = env->OpenOrCreateFile(path, fd->Receive(), created); rc != 0) return rc;
-    if (int rc = env->LockFileExclusive(fd->get(), kTextFileLockWaitMilliseconds); rc != 0) {
-      return rc;
-    }
+    Status s = env->OpenOrCreateFile(path, fd->Receive(), created);
+    if (s.ok()) s = env->LockFileExclusive(fd->get(), kTextFileLockWaitMilliseconds);
     bool same = false;
-    if (int rc = env->IsFileAtPath(fd->get(), path, &same); rc != 0) return rc;
-    if (same || attempt == 10) return 0;
+    if (s.ok()) s = env->IsFileAtPath(fd->get(), path, &same);
+    if (!s.ok() || same || attempt == 10) return s;
   }
 }
 
@@ -48,45 +46,46 @@ int OpenAndLock(Env* env, const std::string& path, ScopedFd* fd, bool* created) 
 // file keeps whole records only. The mark names the sizes before and with that record; a file that
 // is shorter or longer than such a part was changed by others and is left alone. size is the
 // file's length afterwards; marks_kept tells whether the file system keeps append marks.
-int CutTornTail(Env* env, int fd, uint64_t* size, bool* marks_kept) {
-  if (int rc = env->GetFileSize(fd, size); rc != 0) return rc;
+[[nodiscard]] Status CutTornTail(Env* env, int fd, uint64_t* size, bool* marks_kept) {
+  if (Status s = env->GetFileSize(fd, size); !s.ok()) return s;
   bool marked = false;
   uint64_t from = 0;
   uint64_t to = 0;
-  int mark_rc = env->ReadAppendMark(fd, &marked, &from, &to);
+  Status mark = env->ReadAppendMark(fd, &marked, &from, &to);
   // A mark this program did not write (EINVAL) is replaced by the next one.
-  *marks_kept = mark_rc == 0 || mark_rc == EINVAL;
-  if (mark_rc != 0 || !marked || *size < from || *size >= to) return 0;
-  int rc = env->TruncateFile(fd, from);
-  if (rc == 0) rc = env->SyncFile(fd);
-  if (rc == 0) *size = from;
-  return rc;
+  *marks_kept = mark.ok() || mark.code() == EINVAL;
+  if (!mark.ok() || !marked || *size < from || *size >= to) return Status::OK();
+  Status s = env->TruncateFile(fd, from);
+  if (s.ok()) s = env->SyncFile(fd);
+  if (s.ok()) *size = from;
+  return s;
 }
 
 // Writes record at the end of the file, old_size long, and makes it durable (for a new file its
 // folder too). A failure cuts the file back to old_size, so it holds no part of the record.
-int WriteAndSync(Env* env, int fd, const std::string& path, bool created, uint64_t old_size,
-                 bool marks_kept, std::string_view record) {
+[[nodiscard]] Status WriteAndSync(Env* env, int fd, const std::string& path, bool created,
+                                  uint64_t old_size, bool marks_kept, std::string_view record) {
   // Without marks (a file system that keeps none) the append goes on unmarked.
-  const bool marked = marks_kept && env->SetAppendMark(fd, old_size, old_size + record.size()) == 0;
+  const bool marked =
+      marks_kept && env->SetAppendMark(fd, old_size, old_size + record.size()).ok();
   // One write takes the whole record unless the disk fills; a short write is continued only to
   // learn the system's reason.
-  int rc = 0;
-  for (std::string_view rest = record; rc == 0 && !rest.empty();) {
+  Status s;
+  for (std::string_view rest = record; s.ok() && !rest.empty();) {
     size_t written = 0;
-    rc = env->WriteFile(fd, rest, &written);
-    if (rc == 0 && written == 0) rc = EIO;
-    if (rc == 0) rest.remove_prefix(written);
+    s = env->WriteFile(fd, rest, &written);
+    if (s.ok() && written == 0) s = Status::FromErrno(EIO, "write");
+    if (s.ok()) rest.remove_prefix(written);
   }
-  if (rc == 0) rc = env->SyncFile(fd);
-  if (rc == 0 && created) rc = env->SyncFolder(FolderOf(path));
-  if (rc != 0) {
-    if (env->TruncateFile(fd, old_size) == 0) (void)env->SyncFile(fd);
-    return rc;
+  if (s.ok()) s = env->SyncFile(fd);
+  if (s.ok() && created) s = env->SyncFolder(FolderOf(path));
+  if (!s.ok()) {
+    if (env->TruncateFile(fd, old_size).ok()) (void)env->SyncFile(fd);
+    return s;
   }
   // A mark left behind names a whole record, which the next append keeps: clearing it may fail.
   if (marked) (void)env->ClearAppendMark(fd);
-  return 0;
+  return Status::OK();
 }
 
 }  // namespace
@@ -113,11 +112,12 @@ int AppendStatementToTextFile(const std::string& path, const std::string& statem
   Env* env = CurrentEnv();
   ScopedFd fd(env);
   bool created = false;
-  if (int rc = OpenAndLock(env, path, &fd, &created); rc != 0) return rc;
   uint64_t size = 0;
   bool marks_kept = false;
-  if (int rc = CutTornTail(env, fd.get(), &size, &marks_kept); rc != 0) return rc;
-  return WriteAndSync(env, fd.get(), path, created, size, marks_kept, statement + "\r\n");
+  Status s = OpenAndLock(env, path, &fd, &created);
+  if (s.ok()) s = CutTornTail(env, fd.get(), &size, &marks_kept);
+  if (s.ok()) s = WriteAndSync(env, fd.get(), path, created, size, marks_kept, statement + "\r\n");
+  return s.code();
 }
 
 }  // namespace dbrelay

@@ -15,18 +15,20 @@ extern char** environ;
 
 namespace dbrelay {
 
-int PosixEnv::StartProcess(const std::vector<std::string>& argv, int* pid) {
-  if (argv.empty() || argv[0].empty()) return ENOENT;
+Status PosixEnv::StartProcess(const std::vector<std::string>& argv, int* pid) {
+  if (argv.empty() || argv[0].empty()) return Status::FromErrno(ENOENT, "posix_spawnp");
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
-  if (int rc = ::posix_spawn_file_actions_init(&actions); rc != 0) return rc;
+  if (int rc = ::posix_spawn_file_actions_init(&actions); rc != 0) {
+    return Status::FromErrno(rc, "posix_spawnp");
+  }
   posix_spawnattr_t attr;
   if (int rc = ::posix_spawnattr_init(&attr); rc != 0) {
     ::posix_spawn_file_actions_destroy(&actions);
-    return rc;
+    return Status::FromErrno(rc, "posix_spawnp");
   }
   // The child has no window: nothing to read, nothing shown. stderr stays ours, so a failing
   // program can still say why.
@@ -46,18 +48,18 @@ int PosixEnv::StartProcess(const std::vector<std::string>& argv, int* pid) {
   if (rc == 0) rc = ::posix_spawnp(&child, args[0], &actions, &attr, args.data(), environ);
   ::posix_spawnattr_destroy(&attr);
   ::posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return rc;
+  if (rc != 0) return Status::FromErrno(rc, "posix_spawnp");
   *pid = child;
-  return 0;
+  return Status::OK();
 }
 
-int PosixEnv::WaitForProcess(int pid, int* exit_code) {
+Status PosixEnv::WaitForProcess(int pid, int* exit_code) {
   int status = 0;
   for (;;) {
     pid_t r = ::waitpid(pid, &status, 0);
     if (r == pid) break;
     if (r < 0 && errno == EINTR) continue;
-    return r < 0 ? errno : ECHILD;
+    return Status::FromErrno(r < 0 ? errno : ECHILD, "waitpid");
   }
   if (WIFEXITED(status)) {
     *exit_code = WEXITSTATUS(status);
@@ -66,7 +68,7 @@ int PosixEnv::WaitForProcess(int pid, int* exit_code) {
   } else {
     *exit_code = 128;  // cannot happen without WUNTRACED; never reads as success
   }
-  return 0;
+  return Status::OK();
 }
 
 }  // namespace dbrelay

@@ -60,7 +60,7 @@ RunMode ChooseRunMode(std::string_view first_argument) {
 
 int RelayMain(int argc, const char* const* argv) {
   if (!InitializeFramework()) {
-    ReportError("Fatal Error: MFC initialization failed\n", kMailingAllowed);
+    ReportError("Fatal Error: MFC initialization failed\n", Mailing::kAllowed);
     return -1;
   }
   // A settings file that is there but cannot be read gives every key its default, and the failures
@@ -68,13 +68,13 @@ int RelayMain(int argc, const char* const* argv) {
   if (int error = SettingsFileReadError(); error != 0) {
     ReportError(FormatText("Unable to read settings file: %s\n\nError returned = %d\n",
                            GetIniPath().c_str(), error),
-                kMailingSuppressed);
+                Mailing::kSuppressed);
   }
   LogDetail(JoinCommandLine(argc, argv));
 
   // One to three arguments after the program path; argc 1 wraps to a large number and fails too.
   if (static_cast<uint32_t>(argc - 2) > 2u) {
-    ReportError(UsageText(), kMailingAllowed);
+    ReportError(UsageText(), Mailing::kAllowed);
     return -1;
   }
 

@@ -300,32 +300,33 @@ class FailingFilesEnv : public dbrelay::EnvWrapper {
  public:
   FailingFilesEnv() : EnvWrapper(dbrelay::Env::Default()) {}
 
-  int WriteFile(int fd, std::string_view data, size_t* written) override {
+  dbrelay::Status WriteFile(int fd, std::string_view data, size_t* written) override {
     ++writes;
     if (write_mode == "half_then_enospc") {
       // The disk takes half the record and then has no room left.
       if (writes == 1) return EnvWrapper::WriteFile(fd, data.substr(0, data.size() / 2), written);
       *written = 0;
-      return ENOSPC;
+      return dbrelay::Status::FromErrno(ENOSPC, "write");
     }
     if (write_mode == "nothing_written") {
       *written = 0;
-      return 0;
+      return dbrelay::Status::OK();
     }
     return EnvWrapper::WriteFile(fd, data, written);
   }
-  int SyncFile(int fd) override {
+  dbrelay::Status SyncFile(int fd) override {
     if (fail_file_sync && !file_sync_failed) {
       file_sync_failed = true;
-      return EIO;
+      return dbrelay::Status::FromErrno(EIO, "fsync");
     }
     return EnvWrapper::SyncFile(fd);
   }
-  int SyncFolder(const std::string& folder) override {
+  dbrelay::Status SyncFolder(const std::string& folder) override {
     ++folder_syncs;
-    return fail_folder_sync ? EIO : EnvWrapper::SyncFolder(folder);
+    if (fail_folder_sync) return dbrelay::Status::FromErrno(EIO, "fsync folder");
+    return EnvWrapper::SyncFolder(folder);
   }
-  int LockFileExclusive(int fd, int timeout_ms) override {
+  dbrelay::Status LockFileExclusive(int fd, int timeout_ms) override {
     lock_waits.push_back(timeout_ms);
     return EnvWrapper::LockFileExclusive(fd, lock_wait_ms.value_or(timeout_ms));
   }
@@ -414,12 +415,12 @@ void PrintTo(const KillCase& c, std::ostream* os) { *os << c.name; }
 class KilledEnv : public dbrelay::EnvWrapper {
  public:
   explicit KilledEnv(KillPoint point) : EnvWrapper(dbrelay::Env::Default()), point_(point) {}
-  int WriteFile(int fd, std::string_view data, size_t* written) override {
+  dbrelay::Status WriteFile(int fd, std::string_view data, size_t* written) override {
     if (point_ != KillPoint::kMidWrite) return EnvWrapper::WriteFile(fd, data, written);
-    EnvWrapper::WriteFile(fd, data.substr(0, data.size() / 2), written);
+    (void)EnvWrapper::WriteFile(fd, data.substr(0, data.size() / 2), written);
     Die();
   }
-  int ClearAppendMark(int fd) override {
+  dbrelay::Status ClearAppendMark(int fd) override {
     if (point_ == KillPoint::kAfterSync) Die();
     return EnvWrapper::ClearAppendMark(fd);
   }
