@@ -28,11 +28,13 @@ class Connection {
 
   // kStateClosed or kStateOpen.
   virtual int32_t State() = 0;
-  // Opens on an OLE DB or ODBC connection string; throws when the connection is already open.
-  virtual void Open(const std::string& connection_string, const std::string& user,
-                    const std::string& password, int32_t options) = 0;
+  // Opens on an OLE DB or ODBC connection string, which carries the user and password itself;
+  // throws when the connection is already open.
+  virtual void Open(const std::string& connection_string) = 0;
   // Closes an open connection; throws when it is closed.
   virtual void Close() = 0;
+  // kUseServer or kUseClient; anything else throws. Statements run without a cursor, so the
+  // location changes nothing here.
   virtual void SetCursorLocation(int32_t location) = 0;
   // Runs command_text once; *records_affected receives the driver's count (-1 when it has none).
   virtual void Execute(const std::string& command_text, int32_t* records_affected,
@@ -45,10 +47,7 @@ class ConnectionWrapper : public Connection {
   explicit ConnectionWrapper(std::unique_ptr<Connection> target) : target_(std::move(target)) {}
 
   int32_t State() override { return target_->State(); }
-  void Open(const std::string& connection_string, const std::string& user,
-            const std::string& password, int32_t options) override {
-    target_->Open(connection_string, user, password, options);
-  }
+  void Open(const std::string& connection_string) override { target_->Open(connection_string); }
   void Close() override { target_->Close(); }
   void SetCursorLocation(int32_t location) override { target_->SetCursorLocation(location); }
   void Execute(const std::string& command_text, int32_t* records_affected,

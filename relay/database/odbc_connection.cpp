@@ -87,14 +87,10 @@ class OdbcConnection : public Connection {
 
   int32_t State() override { return open_ ? kStateOpen : kStateClosed; }
 
-  void Open(const std::string& connection_string, const std::string& user,
-            const std::string& password, int32_t options) override {
+  void Open(const std::string& connection_string) override {
     if (open_) {
       throw _com_error(kErrorObjectOpen, kAdoSource,
                        "Operation is not allowed when the object is open.");
-    }
-    if (options != 0 && options != -1) {
-      throw _com_error(kErrorInvalidArgument, kAdoSource, kArgumentsText);
     }
     int login_timeout = kLoginTimeoutSeconds;
     const std::string without_timeout = TakeLoginTimeout(connection_string, &login_timeout);
@@ -104,8 +100,6 @@ class OdbcConnection : public Connection {
       throw _com_error(kErrorProviderNotFound, kAdoSource,
                        "Provider cannot be found. It may not be properly installed.");
     }
-    if (!user.empty()) *odbc += ";Uid={" + user + "}";
-    if (!password.empty()) *odbc += ";Pwd={" + password + "}";
 
     if (dbc_ == SQL_NULL_HDBC) {
       if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_))) {
@@ -146,7 +140,6 @@ class OdbcConnection : public Connection {
     if (location != kUseServer && location != kUseClient) {
       throw _com_error(kErrorInvalidArgument, kAdoSource, kArgumentsText);
     }
-    cursor_location_ = location;
   }
 
   void Execute(const std::string& command_text, int32_t* records_affected,
@@ -250,7 +243,6 @@ class OdbcConnection : public Connection {
   SQLHENV env_;
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool open_ = false;
-  int32_t cursor_location_ = kUseServer;
   std::string driver_name_;
 };
 
