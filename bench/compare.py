@@ -27,6 +27,7 @@ def parse_args():
     p.add_argument("--pg", required=True)
     p.add_argument("--lite", required=True)
     p.add_argument("--launcher", required=True)
+    p.add_argument("--floor", required=True)
     return p.parse_args()
 
 
@@ -80,8 +81,10 @@ def main():
         "pg": Case("DbRelay, PostgreSQL", [f"{w}/pg/DbRelay", UPDATE_PG], relay=True),
         "pg_isql": Case("isql, PostgreSQL", ["isql", "-b", "-k", a.pg], stdin_text=UPDATE_PG),
         "pg_psql": Case("psql, PostgreSQL", psql + ["-c", UPDATE_PG]),
+        "pg_floor": Case("floor, PostgreSQL", [a.floor, a.pg, UPDATE_PG]),
         "lite": Case("DbRelay, SQLite", [f"{w}/lite/DbRelay", UPDATE_LITE], relay=True),
         "lite_isql": Case("isql, SQLite", ["isql", "-b", "-k", a.lite], stdin_text=UPDATE_LITE),
+        "lite_floor": Case("floor, SQLite", [a.floor, a.lite, UPDATE_LITE]),
         "failover": Case("DbRelay, fail-over", [f"{w}/failover/DbRelay", UPDATE_PG], relay=True),
         "fallback": Case("DbRelay, fall-back", [f"{w}/fallback/DbRelay", UPDATE_PG], relay=True),
     }
@@ -106,6 +109,8 @@ def main():
         return cases[num].median() / cases[den].median()
 
     goals = [
+        ("DbRelay / floor, PostgreSQL", ratio("pg", "pg_floor"), 1.03),
+        ("DbRelay / floor, SQLite", ratio("lite", "lite_floor"), 1.10),
         ("DbRelay / isql, PostgreSQL", ratio("pg", "pg_isql"), 1.05),
         ("DbRelay / isql, SQLite", ratio("lite", "lite_isql"), 1.05),
         ("DbRelay / psql, PostgreSQL", ratio("pg", "pg_psql"), None),

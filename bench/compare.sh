@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Whole DbRelay runs next to the tools an integrator would otherwise script: unixODBC's isql with
-# the same connection string and driver, and PostgreSQL's own psql. Every case runs as a process
-# from start to exit, interleaved round by round, with the report pause at 0. Prints medians, peak
-# resident memory, the ratios with their goals and whether each is met, and whether any DbRelay
-# run mapped a Qt library.
+# Whole DbRelay runs next to the floor (odbc_floor: connect, execute once, read the count,
+# disconnect, with the same connection string and driver) and the tools an integrator would
+# otherwise script: unixODBC's isql with the same driver, and PostgreSQL's own psql. Every case runs
+# as a process from start to exit, interleaved round by round, with the report pause at 0. Prints
+# medians, peak resident memory, the ratios with their goals and whether each is met, and whether
+# any DbRelay run mapped a Qt library.
 # Usage: bench/compare.sh [BUILD_DIR] [RUNS]
 # Exit status: 0 every goal met, 1 a goal missed, 2 a run failed or mapped Qt.
 set -euo pipefail
@@ -11,6 +12,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
 runs=${2:-25}
 [ -x "$build/bin/DbRelay" ] || { echo "build $build/bin/DbRelay first" >&2; exit 1; }
+[ -x "$build/bin/odbc_floor" ] || { echo "build $build/bin/odbc_floor first" >&2; exit 1; }
 command -v isql >/dev/null || { echo "isql (package unixodbc) is needed" >&2; exit 1; }
 pgbin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
 
@@ -60,4 +62,5 @@ relay failover "PriDBType=2" "PriOtherConnStr=$refused" "SecDBType=2" "SecOtherC
 relay fallback "PriDBType=2" "PriOtherConnStr=$refused" "SecDBType=3" "SecLocalTextFile=$work/pending.sql"
 
 python3 "$here/compare.py" --runs "$runs" --work "$work" --psql "$pgbin/psql" --port "$port" \
-  --pg "$pg" --lite "$lite" --launcher "$build/bin/run_measured"
+  --pg "$pg" --lite "$lite" --launcher "$build/bin/run_measured" \
+  --floor "$build/bin/odbc_floor"

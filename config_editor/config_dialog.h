@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <map>
 #include <string>
 
 #include "config_editor/dialog_items.h"
@@ -26,6 +27,7 @@ class CDbRelayConfigDlg : public QDialog, public DialogItems {
   // DialogItems, addressed by control identifier.
   void SetItemText(int id, const std::string& text) override;
   std::string GetItemText(int id) const override;
+  bool ItemTextIsStorable(int id) const override;
   void CheckButton(int id, int state) override;
   int IsButtonChecked(int id) const override;
   void EnableItem(int id, bool enable) override;
@@ -42,6 +44,9 @@ class CDbRelayConfigDlg : public QDialog, public DialogItems {
   void OnAbout();
   // Commands 1020, 1022, 1030.
   void RunDbRelayTest(const std::string& word);
+  // The menu with the About entry, from the keyboard (Shift+F10, the Menu key) as from a right
+  // click: the Linux stand-in for the window menu's entry.
+  void OpenWindowMenu();
 
  public slots:
   void reject() override;  // Escape
@@ -52,12 +57,22 @@ class CDbRelayConfigDlg : public QDialog, public DialogItems {
  private:
   void OnInitDialog();
   bool AskYesNo(const QString& text);
+  void ShowWarning(const QString& text);
+  QString SaveFailureText(int error, int control, bool refused_as_line) const;
+
+  // What an edit was loaded with: the stored bytes and the text they showed. While the edit shows
+  // that text the bytes are what a save stores, so a value the user did not touch keeps every byte.
+  struct LoadedText {
+    std::string bytes;
+    QString shown;
+  };
 
   std::string editor_folder_;
   settings::IniFile ini_;
   QIcon icon_;
   TemplateWidgets widgets_;
   CTestOutputWindow* test_output_ = nullptr;
+  std::map<int, LoadedText> loaded_;
 };
 
 }  // namespace config_editor

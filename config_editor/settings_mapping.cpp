@@ -5,9 +5,11 @@
 
 #include <cerrno>
 #include <string_view>
+#include <vector>
 
 #include "config_editor/connection_string.h"
 #include "config_editor/dialog_template.h"
+#include "settings/ini_batch.h"
 #include "settings/setting_codec.h"
 
 namespace config_editor {
@@ -57,26 +59,71 @@ int CheckReplaceable(const std::string& path) {
   return 0;
 }
 
-// Collects the writes in order and stops at the first failure.
-class SaveWriter {
+// The 25 writes of a save in their order. Each plain text write remembers its control, so a value
+// that a line cannot hold names the field it came from.
+class SaveWrites {
  public:
-  SaveWriter(const settings::IniFile& ini, SaveResult* result) : ini_(ini), result_(result) {}
-  void String(std::string_view key, std::string_view value) {
-    if (result_->error != 0) return;
-    int rc = ini_.WriteString(kSection, key, value);
-    if (rc != 0) {
-      result_->error = rc;
-      result_->key = std::string(key);
-      return;
-    }
-    ++result_->keys_written;
+  explicit SaveWrites(const DialogItems& items) : items_(items) {}
+  void Int(std::string_view key, int value) { Add(key, std::to_string(value), 0); }
+  void Text(std::string_view key, int control) { Add(key, items_.GetItemText(control), control); }
+  void Secret(std::string_view key, const std::string& plain) {
+    Add(key, settings::EncodeSettingValue(plain), 0);
   }
-  void Int(std::string_view key, int value) { String(key, std::to_string(value)); }
+  void Literal(std::string_view key, std::string value) { Add(key, std::move(value), 0); }
+  const std::vector<settings::IniWrite>& writes() const { return writes_; }
+  int control_of(size_t index) const { return controls_[index]; }
 
  private:
-  const settings::IniFile& ini_;
-  SaveResult* result_;
+  void Add(std::string_view key, std::string value, int control) {
+    writes_.push_back({std::string(key), std::move(value)});
+    controls_.push_back(control);
+  }
+  const DialogItems& items_;
+  std::vector<settings::IniWrite> writes_;
+  std::vector<int> controls_;
 };
+
+// Every control whose text a save stores, in save order.
+constexpr int kSavedTextControls[] = {
+    id::kPriServer,  id::kPriDatabase,      id::kPriUser,           id::kPriPassword,
+    id::kSecServer,  id::kSecDatabase,      id::kSecUser,           id::kSecPassword,
+    id::kPriOtherConnStr, id::kSecOtherConnStr, id::kSecLocalTextFile, id::kAffectedLines,
+    id::kSmtp,       id::kPort,             id::kEmailUser,         id::kEmailPassword,
+    id::kFrom,       id::kTo,               id::kSubject,           id::kSignerPath,
+    id::kCopyFilePath};
+
+void CollectWrites(const DialogItems& items, SaveWrites& w) {
+  auto state = [&](int control) { return items.IsButtonChecked(control); };
+  w.Int("PriDBType", state(id::kPriOther) ? 2 : 1);
+  w.Secret("PriConnectionString", ComposeFields(kPrimaryFields, items));
+  w.Int("SecDBType", state(id::kSecLocalText) ? 3 : state(id::kSecOther) ? 2 : 1);
+  w.Secret("SecConnectionString", ComposeFields(kSecondaryFields, items));
+  w.Int("UseSecConn", state(id::kUseSecConn));
+  w.Text("PriOtherConnStr", id::kPriOtherConnStr);
+  w.Text("SecOtherConnStr", id::kSecOtherConnStr);
+  w.Text("SecLocalTextFile", id::kSecLocalTextFile);
+  w.Int("SecLocalTextFileTimestamp", state(id::kSecTimestamp));
+  w.Int("MsgBoxOnError", state(id::kMsgBoxOnError));
+  w.Int("DetailedLog", state(id::kDetailedLog));
+  if (state(id::kRaiseError)) {
+    w.Text("RaiseErrorIfAffectedLinesLessThen", id::kAffectedLines);
+  } else {
+    w.Literal("RaiseErrorIfAffectedLinesLessThen", "0");
+  }
+  w.Int("EmailOnError", state(id::kEmailOnError));
+  w.Text("EmailSMTP", id::kSmtp);
+  w.Text("EmailPort", id::kPort);
+  w.Text("EmailUserName", id::kEmailUser);
+  w.Secret("EmailPassword", items.GetItemText(id::kEmailPassword));
+  w.Text("EmailFrom", id::kFrom);
+  w.Text("EmailTo", id::kTo);
+  w.Text("EmailSubject", id::kSubject);
+  w.Int("EmailWhenBothDBFail", state(id::kEmailWhenBothFail));
+  w.Int("DigitallySign", state(id::kDigitallySign));
+  w.Text("PdfSignerPath", id::kSignerPath);
+  w.Int("CopyFile", state(id::kCopyFile));
+  w.Text("CopyFilePath", id::kCopyFilePath);
+}
 
 }  // namespace
 
@@ -121,41 +168,24 @@ void LoadSettings(const settings::IniFile& ini, DialogItems& items) {
 
 SaveResult SaveSettings(const settings::IniFile& ini, const DialogItems& items) {
   SaveResult result;
+  for (int control : kSavedTextControls) {
+    // The number field is stored only while its check box is ticked.
+    if (control == id::kAffectedLines && !items.IsButtonChecked(id::kRaiseError)) continue;
+    if (!items.ItemTextIsStorable(control)) {
+      return {EINVAL, SaveRefusal::kNotStorable, control};
+    }
+  }
   result.error = CheckReplaceable(ini.path());
   if (result.error != 0) return result;
 
-  SaveWriter w(ini, &result);
-  auto text = [&](int control) { return items.GetItemText(control); };
-  auto state = [&](int control) { return items.IsButtonChecked(control); };
-
-  w.Int("PriDBType", state(id::kPriOther) ? 2 : 1);
-  w.String("PriConnectionString",
-           settings::EncodeSettingValue(ComposeFields(kPrimaryFields, items)));
-  w.Int("SecDBType", state(id::kSecLocalText) ? 3 : state(id::kSecOther) ? 2 : 1);
-  w.String("SecConnectionString",
-           settings::EncodeSettingValue(ComposeFields(kSecondaryFields, items)));
-  w.Int("UseSecConn", state(id::kUseSecConn));
-  w.String("PriOtherConnStr", text(id::kPriOtherConnStr));
-  w.String("SecOtherConnStr", text(id::kSecOtherConnStr));
-  w.String("SecLocalTextFile", text(id::kSecLocalTextFile));
-  w.Int("SecLocalTextFileTimestamp", state(id::kSecTimestamp));
-  w.Int("MsgBoxOnError", state(id::kMsgBoxOnError));
-  w.Int("DetailedLog", state(id::kDetailedLog));
-  w.String("RaiseErrorIfAffectedLinesLessThen",
-           state(id::kRaiseError) ? text(id::kAffectedLines) : std::string("0"));
-  w.Int("EmailOnError", state(id::kEmailOnError));
-  w.String("EmailSMTP", text(id::kSmtp));
-  w.String("EmailPort", text(id::kPort));
-  w.String("EmailUserName", text(id::kEmailUser));
-  w.String("EmailPassword", settings::EncodeSettingValue(text(id::kEmailPassword)));
-  w.String("EmailFrom", text(id::kFrom));
-  w.String("EmailTo", text(id::kTo));
-  w.String("EmailSubject", text(id::kSubject));
-  w.Int("EmailWhenBothDBFail", state(id::kEmailWhenBothFail));
-  w.Int("DigitallySign", state(id::kDigitallySign));
-  w.String("PdfSignerPath", text(id::kSignerPath));
-  w.Int("CopyFile", state(id::kCopyFile));
-  w.String("CopyFilePath", text(id::kCopyFilePath));
+  SaveWrites w(items);
+  CollectWrites(items, w);
+  size_t refused = w.writes().size();
+  result.error = settings::WriteIniBatch(ini.path(), kSection, w.writes(), &refused);
+  if (result.error == EINVAL && refused < w.writes().size()) {
+    result.refusal = SaveRefusal::kLineBreak;
+    result.control = w.control_of(refused);
+  }
   return result;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Moves every setting between the settings file and the dialog's controls: the load table (25
-// steps, section "General") and the save table (25 keys, each with a write of its own).
+// steps, section "General") and the save table (25 keys, written as one replacement of the file).
 
 #include <string>
 
@@ -19,16 +19,25 @@ void LoadConnectionFields(const settings::IniFile& ini, DialogItems& items);
 // (cleared, as the dialog creates them). A missing or unreadable file yields the defaults.
 void LoadSettings(const settings::IniFile& ini, DialogItems& items);
 
-struct SaveResult {
-  int error = 0;          // 0, or the errno of the first write that failed
-  std::string key;        // the key whose write failed; empty for a refusal before the first write
-  int keys_written = 0;   // writes that succeeded before the failure
+// Why a save was refused before anything was written.
+enum class SaveRefusal {
+  kNone,
+  kLineBreak,      // a settings line cannot hold a line break or a NUL
+  kNotStorable,    // a character the locale's encoding has no form for
 };
 
-// Writes the 25 keys in their order, each through its own atomic replacement of the file. A file
-// that exists but is read-only or unreadable is refused (EACCES) before any write, so a file the
-// dialog could not show is never overwritten with defaults and a read-only file stays untouched.
-// The first failing write stops the save: the file keeps every earlier key and is never torn.
+struct SaveResult {
+  int error = 0;  // 0, EINVAL for a refused value, or the errno of the failure
+  SaveRefusal refusal = SaveRefusal::kNone;
+  int control = 0;  // the control whose text was refused
+};
+
+// Writes the 25 keys in their order as one change of the file: every value is checked first, the
+// writes are applied to the file's content and the file is replaced once, so it ends exactly as 25
+// single writes would leave it and a reader sees the old settings or the new ones, never a mixture.
+// A value a line cannot hold refuses the whole save (EINVAL, naming the control); a file that
+// exists but is read-only or unreadable is refused (EACCES), so a file the dialog could not show
+// is never overwritten with defaults. On any failure the file is untouched.
 SaveResult SaveSettings(const settings::IniFile& ini, const DialogItems& items);
 
 }  // namespace config_editor

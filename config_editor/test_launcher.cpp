@@ -46,12 +46,12 @@ int LaunchDbRelayTest(const std::string& editor_folder, const std::string& word,
   return 0;
 }
 
-bool ChildHasEnded(pid_t pid) {
-  int status = 0;
+bool ChildHasEnded(pid_t pid, int* status) {
   pid_t rc;
   do {
-    rc = ::waitpid(pid, &status, WNOHANG);
+    rc = ::waitpid(pid, status, WNOHANG);
   } while (rc < 0 && errno == EINTR);
+  if (rc < 0 && errno == ECHILD) *status = -1;
   return rc == pid || (rc < 0 && errno == ECHILD);
 }
 

@@ -23,7 +23,8 @@ std::vector<std::string> DbRelayTestArgv(const std::string& editor_folder, const
 int LaunchDbRelayTest(const std::string& editor_folder, const std::string& word,
                       LaunchedTest* test);
 
-// Reaps the child without blocking. Returns true once it has ended.
-bool ChildHasEnded(pid_t pid);
+// Reaps the child without blocking. Returns true once it has ended, with *status set to its wait
+// status (or -1 when it was reaped elsewhere and its status is lost).
+bool ChildHasEnded(pid_t pid, int* status);
 
 }  // namespace config_editor

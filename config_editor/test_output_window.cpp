@@ -9,7 +9,10 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <sys/wait.h>
+
 #include <cerrno>
+#include <cstring>
 
 namespace config_editor {
 namespace {
@@ -76,14 +79,19 @@ bool DrainOutput(int fd, CTestOutputWindow* window) {
 
 }  // namespace
 
-CTestOutputWindow::CTestOutputWindow(QWidget* parent) : QDialog(parent, Qt::Window) {
+// A dialog-type window with a parent is transient for it (WM_TRANSIENT_FOR): window managers keep
+// it above the settings dialog. A plain Qt::Window would fall behind the dialog at its first click.
+CTestOutputWindow::CTestOutputWindow(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint) {
   setObjectName("DbRelayTestOutput");
   text_ = new QPlainTextEdit(this);
   text_->setObjectName("output");
   text_->setReadOnly(true);
   text_->setMaximumBlockCount(kMaxOutputLines);
   text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  text_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  text_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);  // long paths too
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(text_);
@@ -106,12 +114,48 @@ void CTestOutputWindow::AppendOutput(const char* bytes, size_t size) {
   text_->moveCursor(QTextCursor::End);
 }
 
-void CTestOutputWindow::End() { setWindowTitle(command_line_ + tr(" (ended)")); }
+QString CTestOutputWindow::EndLine(int wait_status) {
+  if (wait_status < 0) return QStringLiteral("DbRelay ended; its exit status is not known.");
+  if (WIFEXITED(wait_status)) {
+    return QStringLiteral("DbRelay ended with exit status %1.").arg(WEXITSTATUS(wait_status));
+  }
+  if (WIFSIGNALED(wait_status)) {
+    int signal = WTERMSIG(wait_status);
+    return QStringLiteral("DbRelay was ended by signal %1 (%2).")
+        .arg(signal)
+        .arg(QString::fromLocal8Bit(::strsignal(signal)));
+  }
+  return QStringLiteral("DbRelay ended with wait status %1.").arg(wait_status);
+}
+
+void CTestOutputWindow::End(int wait_status) {
+  const QString output = text_->toPlainText();
+  const QString separator = output.isEmpty() || output.endsWith('\n') ? "" : "\n";
+  text_->moveCursor(QTextCursor::End);
+  text_->insertPlainText(separator + EndLine(wait_status) + '\n');
+  text_->moveCursor(QTextCursor::End);
+  setWindowTitle(command_line_ + tr(" (ended)"));
+}
 
 QString CTestOutputWindow::Output() const { return text_->toPlainText(); }
 
+namespace {
+
+// The busy cursor over the editor's windows while a test runs.
+class BusyCursor {
+ public:
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+}  // namespace
+
 void WaitForTest(QWidget* blocked, CTestOutputWindow* window, const LaunchedTest& test) {
   InputBlocker blocker(blocked);
+  BusyCursor busy;
+  int status = -1;
   QEventLoop loop;
   QSocketNotifier notifier(test.output_fd, QSocketNotifier::Read);
   QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
@@ -119,15 +163,15 @@ void WaitForTest(QWidget* blocked, CTestOutputWindow* window, const LaunchedTest
   });
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (ChildHasEnded(test.pid)) loop.quit();
+    if (ChildHasEnded(test.pid, &status)) loop.quit();
   });
   poll.start(kChildPollMilliseconds);
-  if (!ChildHasEnded(test.pid)) loop.exec();
+  if (!ChildHasEnded(test.pid, &status)) loop.exec();
   // What the child wrote just before it ended; a descendant that keeps the pipe open does not hold
   // the editor up.
   DrainOutput(test.output_fd, window);
   ::close(test.output_fd);
-  window->End();
+  window->End(status);
 }
 
 }  // namespace config_editor

@@ -21,6 +21,8 @@ packages=(
   postfix dovecot-core openssl
   # screenshots of the dialog under Xvfb
   x11-apps imagemagick xdotool
+  # a real window manager under Xvfb, for the editor tests that check how windows stack
+  openbox
   # the Debian package: CPack's dependency scan (dpkg-shlibdeps, file), and the checks the
   # packaging tests run on it (lintian, man with groff, desktop-file-validate); adduser for its
   # postinst when the tests install it

@@ -37,7 +37,18 @@ class Env {
   // The environment backed by the operating system. Lives for the whole process.
   static Env* Default();
 
-  // Full path of the running executable as the system reports it; empty when it cannot be found.
+  // Process start-up (posix_env.cpp).
+
+  // Readies the process for the state its starter left it in, before anything opens a file or a
+  // socket: each of descriptors 0, 1 and 2 that is closed is opened on /dev/null, so that no file
+  // or database connection opened later takes its number and receives the console output; and
+  // SIGPIPE is ignored, so a console write to a pipe whose reader has gone fails (undetected, like
+  // any console write) instead of ending the run. Returns ok or the errno of the failed step.
+  virtual Status PrepareProcess() = 0;
+
+  // Full path of the running executable as the system reported it on the first call, which the
+  // program makes at start; empty when it could not be found. Later calls return the same path,
+  // so a run whose file is replaced by an upgrade while it waits still finds its settings.
   virtual std::string ExecutablePath() = 0;
 
   // Writes text to standard output exactly as given (no formatting, no added line end) and
@@ -70,9 +81,12 @@ class Env {
 
   // Processes (posix_process.cpp). Every call returns ok or the errno of the failed system call.
 
-  // Starts argv[0] (looked up on PATH when it holds no "/") with argv as its arguments, DbRelay's
-  // environment and current folder, no shell, stdin and stdout on /dev/null, stderr shared. A
-  // program that cannot be started (missing, not executable, empty name) fails here, not later.
+  // Starts the program argv[0] with argv as its arguments, DbRelay's environment and current
+  // folder, no shell, stdin and stdout on /dev/null, stderr shared. An absolute argv[0] is used as
+  // it stands; a bare or relative one is looked for in the folder of DbRelay's own executable
+  // first, then in each folder of PATH (the order in which Windows starts a program named without
+  // a folder), never against the current folder alone. A program that cannot be started
+  // (missing, not executable, empty name) fails here, not later.
   virtual Status StartProcess(const std::vector<std::string>& argv, int* pid) = 0;
 
   // Waits, without a time-out, until the process started by StartProcess ends. exit_code is its
@@ -137,6 +151,7 @@ class EnvWrapper : public Env {
   explicit EnvWrapper(Env* target) : target_(target) {}
   Env* target() const { return target_; }
 
+  Status PrepareProcess() override { return target_->PrepareProcess(); }
   std::string ExecutablePath() override { return target_->ExecutablePath(); }
   void WriteConsole(std::string_view text) override { target_->WriteConsole(text); }
   void SleepForMilliseconds(int ms) override { target_->SleepForMilliseconds(ms); }

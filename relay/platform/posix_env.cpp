@@ -3,6 +3,8 @@
 
 #include "relay/platform/posix_env.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,7 +14,20 @@
 
 namespace dbrelay {
 
-std::string PosixEnv::ExecutablePath() {
+namespace {
+
+// Opens fd on /dev/null when it is closed; an open descriptor is left as it is.
+int OpenWhenClosed(int fd) {
+  if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) return 0;
+  int opened = ::open("/dev/null", (fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) | O_NOCTTY);
+  if (opened < 0) return errno;
+  if (opened == fd) return 0;  // the usual case: the lowest free number is fd itself
+  int rc = ::dup2(opened, fd) < 0 ? errno : 0;
+  ::close(opened);
+  return rc;
+}
+
+std::string ReadOwnPath() {
   std::string path(4096, '\0');
   for (;;) {
     ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
@@ -23,6 +38,26 @@ std::string PosixEnv::ExecutablePath() {
     }
     path.resize(path.size() * 2);
   }
+}
+
+}  // namespace
+
+Status PosixEnv::PrepareProcess() {
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (int rc = OpenWhenClosed(fd); rc != 0) return Status::FromErrno(rc, "open /dev/null");
+  }
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  // A child starts with default dispositions again (StartProcess resets them).
+  if (::sigaction(SIGPIPE, &ignore, nullptr) == 0) return Status::OK();
+  return Status::FromErrno(errno, "sigaction");
+}
+
+std::string PosixEnv::ExecutablePath() {
+  // Once: after an upgrade has replaced the file, /proc/self/exe names "<path> (deleted)".
+  if (!executable_path_) executable_path_ = ReadOwnPath();
+  return *executable_path_;
 }
 
 void PosixEnv::WriteConsole(std::string_view text) {

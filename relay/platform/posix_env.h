@@ -8,6 +8,7 @@ namespace dbrelay {
 
 class PosixEnv final : public Env {
  public:
+  Status PrepareProcess() override;
   std::string ExecutablePath() override;
   void WriteConsole(std::string_view text) override;
   void SleepForMilliseconds(int ms) override;
@@ -38,6 +39,9 @@ class PosixEnv final : public Env {
   Status CopyFileContents(const std::string& from, const std::string& to) override;
   Status RenameFile(const std::string& from, const std::string& to) override;
   Status RemoveFile(const std::string& path) override;
+
+ private:
+  std::optional<std::string> executable_path_;  // resolved once, on the first call
 };
 
 }  // namespace dbrelay

@@ -40,6 +40,9 @@ extern "C" __attribute__((visibility("default"))) int DbRelayShowNotice(const ch
   }
   QMessageBox box(QMessageBox::NoIcon, QStringLiteral("DB Relay"),
                   QString::fromLocal8Bit(text, static_cast<qsizetype>(len)), QMessageBox::Ok);
+  // A report holds statements and error texts, never markup: "<b>" and "&lt;" are shown as they
+  // stand and every line break is kept. (Qt still wraps a line too wide for the screen.)
+  box.setTextFormat(Qt::PlainText);
   box.exec();
   return 1;
 }

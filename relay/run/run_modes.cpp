@@ -24,20 +24,48 @@ bool InitializeFramework() {
   return !CurrentEnv()->ExecutablePath().empty();
 }
 
+// The usage proper, shared by the usage text and the help text.
+constexpr char kUsageLines[] =
+    "DbRelay.exe \"Query\" [FileName] [TextFileName]\n"
+    "    [FileName] is used to digitally sign file if needed\n"
+    "    [TextFileName] is used Force local Text file to specific name\n\n"
+    "or:\n\n"
+    "DbRelay.exe PriTest\n"
+    "DbRelay.exe SecTest\n"
+    "DbRelay.exe EmailTest\n"
+    "just to test the connection to the database\n";
+
 }  // namespace
 
 const std::string& UsageText() {
   static const std::string text =
-      "Wrong number of arguments, correct usage of software is:\n\n"
-      "DbRelay.exe \"Query\" [FileName] [TextFileName]\n"
-      "    [FileName] is used to digitally sign file if needed\n"
-      "    [TextFileName] is used Force local Text file to specific name\n\n"
-      "or:\n\n"
-      "DbRelay.exe PriTest\n"
-      "DbRelay.exe SecTest\n"
-      "DbRelay.exe EmailTest\n"
-      "just to test the connection to the database\n";
+      std::string("Wrong number of arguments, correct usage of software is:\n\n") + kUsageLines;
   return text;
+}
+
+const std::string& HelpText() {
+  static const std::string text =
+      std::string("DbRelay delivers one SQL statement to a database, with fail-over so that it is "
+                  "never lost.\nUsage:\n\n") +
+      kUsageLines +
+      "\nor:\n\n"
+      "DbRelay.exe --help     shows this text\n"
+      "DbRelay.exe --version  shows the version\n\n"
+      "The settings file is the program's own path with the extension \".ini\"; see DbRelay(1).\n";
+  return text;
+}
+
+const std::string& VersionText() {
+  static const std::string text = std::string("DbRelay ") + DBRELAY_VERSION + "\n";
+  return text;
+}
+
+const std::string* InformationRequested(int argc, const char* const* argv) {
+  if (argc != 2) return nullptr;
+  std::string_view argument = argv[1];
+  if (argument == "--help") return &HelpText();
+  if (argument == "--version") return &VersionText();
+  return nullptr;
 }
 
 std::string JoinCommandLine(int argc, const char* const* argv) {
@@ -59,9 +87,15 @@ RunMode ChooseRunMode(std::string_view first_argument) {
 }
 
 int RelayMain(int argc, const char* const* argv) {
-  if (!InitializeFramework()) {
+  // First of all, before anything opens a file or a socket.
+  if (!CurrentEnv()->PrepareProcess().ok() || !InitializeFramework()) {
     ReportError("Fatal Error: MFC initialization failed\n", Mailing::kAllowed);
     return -1;
+  }
+  // Answered before any setting is read: nothing is shown but the text, nothing is touched.
+  if (const std::string* text = InformationRequested(argc, argv)) {
+    CurrentEnv()->WriteConsole(*text);
+    return 0;
   }
   // A settings file that is there but cannot be read gives every key its default, and the failures
   // that follow would point elsewhere; the run goes on as before, with the cause shown first.

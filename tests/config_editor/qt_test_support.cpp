@@ -3,7 +3,12 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <clocale>
 #include <cstdlib>
+#include <filesystem>
+#include <stdlib.h>
+
+#include "tests/support/relay_sandbox.h"
 
 namespace config_editor_test {
 
@@ -73,7 +78,45 @@ void Type(config_editor::CDbRelayConfigDlg& dialog, int id, const QString& text)
   edit->setFocus();
   edit->selectAll();
   QTest::keyClick(edit, Qt::Key_Backspace);
-  QTest::keyClicks(edit, text);
+  for (QChar c : text) {
+    if (c.unicode() < 0x80) {
+      QTest::keyClick(edit, c.toLatin1());
+    } else {
+      // A key of a keyboard layout QTest has no table for: the event carries the character.
+      QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+  }
+}
+
+ScopedLocale::ScopedLocale(const std::string& name) {
+  const char* current = std::setlocale(LC_ALL, nullptr);
+  previous_ = current != nullptr ? current : "C";
+  std::string locale = name;
+  if (name != "C.UTF-8") {
+    // "de_DE.ISO-8859-1" from the sources de_DE and ISO-8859-1.
+    size_t dot = name.find('.');
+    char pattern[] = "/tmp/dbrelay-locale-XXXXXX";
+    if (dot == std::string::npos || ::mkdtemp(pattern) == nullptr) return;
+    folder_ = pattern;
+    testing_support::RunOptions options;
+    options.timeout_seconds = 60;
+    testing_support::ProcessResult made = testing_support::RunProcess(
+        {"/usr/bin/localedef", "-i", name.substr(0, dot), "-f", name.substr(dot + 1),
+         folder_ + "/" + name},
+        options);
+    if (made.exit_status != 0 && made.exit_status != 1) return;  // 1: made, with warnings
+    ::setenv("LOCPATH", folder_.c_str(), 1);
+  }
+  ok_ = std::setlocale(LC_ALL, locale.c_str()) != nullptr;
+}
+
+ScopedLocale::~ScopedLocale() {
+  std::setlocale(LC_ALL, previous_.c_str());
+  if (!folder_.empty()) {
+    ::unsetenv("LOCPATH");
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
 }
 
 std::vector<std::pair<std::string, std::string>> IniEntries(const std::string& bytes) {

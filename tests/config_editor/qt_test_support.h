@@ -50,6 +50,24 @@ void Click(config_editor::CDbRelayConfigDlg& dialog, int id);
 // Replaces a field's text by typing.
 void Type(config_editor::CDbRelayConfigDlg& dialog, int id, const QString& text);
 
+// Switches the process to a locale for its lifetime and back to the one before. "C.UTF-8" is
+// installed everywhere; any other name is compiled with localedef from the system's locale
+// sources into a folder of its own (LOCPATH), so a test needs no locale installed system-wide.
+// ok() is false when the locale cannot be made.
+class ScopedLocale {
+ public:
+  explicit ScopedLocale(const std::string& name);
+  ~ScopedLocale();
+  ScopedLocale(const ScopedLocale&) = delete;
+  ScopedLocale& operator=(const ScopedLocale&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  std::string previous_;
+  std::string folder_;
+  bool ok_ = false;
+};
+
 // The [General] lines of an INI file as name=value pairs, in file order.
 std::vector<std::pair<std::string, std::string>> IniEntries(const std::string& bytes);
 

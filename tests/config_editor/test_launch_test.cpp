@@ -3,7 +3,13 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include <QAbstractTextDocumentLayout>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QWindow>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -84,13 +90,79 @@ INSTANTIATE_TEST_SUITE_P(Buttons, TestButtonTest,
                                            ButtonCase{id::kSecTest, "SecTest"},
                                            ButtonCase{id::kEmailTest, "EmailTest"}));
 
-class UnstartableTest : public TestLaunchTest, public ::testing::WithParamInterface<int> {};
+struct EndCase {
+  const char* name;
+  const char* body;       // of the stand-in script
+  const char* last_line;  // of the output window
+};
 
-TEST_P(UnstartableTest, NothingHappensAndTheEditorStaysUsable) {
-  if (GetParam() == 1) WriteStandIn("echo never\n", 0644);  // present but not executable
-  if (GetParam() == 2) ::mkdir(dir_.File("DbRelay").c_str(), 0755);
+class TestEndTest : public TestLaunchTest, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(TestEndTest, TheOutputEndsWithALineGivingTheExitStatus) {
+  WriteStandIn(GetParam().body);
+  auto dialog = Open();
+  Click(*dialog, id::kSecTest);
+  QString output = Output(*dialog);
+  EXPECT_TRUE(output.endsWith(QString("\n") + GetParam().last_line + "\n") ||
+              output == QString(GetParam().last_line) + "\n")
+      << output.toStdString();
+  auto* window = dialog->findChild<CTestOutputWindow*>("DbRelayTestOutput");
+  EXPECT_TRUE(window->windowTitle().endsWith(" (ended)"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, TestEndTest,
+    ::testing::Values(
+        EndCase{"success", "echo connected\n", "DbRelay ended with exit status 0."},
+        EndCase{"failure", "echo failed\nexit 255\n", "DbRelay ended with exit status 255."},
+        EndCase{"no_line_end", "printf 'no line end'\nexit 3\n",
+                "DbRelay ended with exit status 3."},
+        EndCase{"silent", "exit 0\n", "DbRelay ended with exit status 0."},
+        EndCase{"signal", "kill -9 $$\n", "DbRelay was ended by signal 9 (Killed)."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TestLaunchTest, TheOutputWindowIsTransientForTheDialogAndWrapsLongLines) {
+  const std::string long_line(600, 'x');
+  WriteStandIn("echo " + long_line + "\n");
   auto dialog = Open();
   Click(*dialog, id::kPriTest);
+  auto* window = dialog->findChild<CTestOutputWindow*>("DbRelayTestOutput");
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->windowType(), Qt::Dialog);
+  ASSERT_NE(window->windowHandle(), nullptr);
+  EXPECT_EQ(window->windowHandle()->transientParent(), dialog->windowHandle());
+  EXPECT_FALSE(window->isModal());
+  auto* text = window->findChild<QPlainTextEdit*>("output");
+  EXPECT_EQ(text->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  // The long line takes several lines of the window instead of running off its edge.
+  EXPECT_GT(text->document()->documentLayout()->documentSize().height(), 3);
+  EXPECT_EQ(text->horizontalScrollBar()->maximum(), 0);
+}
+
+class UnstartableTest : public TestLaunchTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(UnstartableTest, TheUserIsToldThePathAndTheReasonAndTheEditorStaysUsable) {
+  int expected_errno = ENOENT;
+  if (GetParam() == 1) {
+    WriteStandIn("echo never\n", 0644);  // present but not executable
+    expected_errno = EACCES;
+  }
+  if (GetParam() == 2) {
+    ::mkdir(dir_.File("DbRelay").c_str(), 0755);
+    expected_errno = EACCES;
+  }
+  auto dialog = Open();
+  {
+    MessageBoxAnswerer answerer({QMessageBox::Ok});
+    Click(*dialog, id::kPriTest);
+    ASSERT_EQ(answerer.answered().size(), 1u);
+    const QString text = answerer.answered()[0].text;
+    EXPECT_EQ(answerer.answered()[0].caption, "DB Relay");
+    EXPECT_TRUE(text.contains(QString::fromStdString("\"" + dir_.File("DbRelay") + "\"")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromLocal8Bit(std::strerror(expected_errno))))
+        << text.toStdString();
+  }
   EXPECT_EQ(dialog->findChild<CTestOutputWindow*>("DbRelayTestOutput"), nullptr);
   MessageBoxAnswerer answerer({QMessageBox::No});
   Click(*dialog, id::kSave);
@@ -109,6 +181,8 @@ TEST_F(TestLaunchTest, WaitsWithoutTimeOutTakingNoInputButPainting) {
     if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) ++boxes_seen;
     if (checked || !Output(*dialog).contains("started")) return;
     checked = true;
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);  // the editor looks busy
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
     // Input to the dialog is swallowed while the child runs: no save question, no exit.
     Click(*dialog, id::kSave);
     QTest::keyClick(dialog->Item(id::kPriServer), Qt::Key_Escape);
@@ -123,6 +197,7 @@ TEST_F(TestLaunchTest, WaitsWithoutTimeOutTakingNoInputButPainting) {
   Click(*dialog, id::kPriTest);
   probe.stop();
   EXPECT_TRUE(checked);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
   EXPECT_EQ(boxes_seen, 0);
   EXPECT_TRUE(dialog->isVisible());

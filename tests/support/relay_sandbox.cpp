@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -45,6 +46,16 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const RunOptions&
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in_pipe[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
+  int gone_pipe[2] = {-1, -1};
+  if (options.stdout_reader_gone) {
+    if (::pipe2(gone_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    ::close(gone_pipe[0]);
+    posix_spawn_file_actions_adddup2(&actions, gone_pipe[1], STDOUT_FILENO);
+  }
+  for (int fd : options.closed_descriptors) posix_spawn_file_actions_addclose(&actions, fd);
+  if (options.working_folder) {
+    posix_spawn_file_actions_addchdir_np(&actions, options.working_folder->c_str());
+  }
 
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -58,6 +69,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const RunOptions&
   pid_t pid = 0;
   int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  if (gone_pipe[1] >= 0) ::close(gone_pipe[1]);
   ::close(out_pipe[1]);
   ::close(in_pipe[0]);
   if (rc != 0) {
@@ -92,8 +104,18 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const RunOptions&
     result.out.append(buffer, static_cast<size_t>(n));
   }
   ::close(out_pipe[0]);
+  // stdout may have closed long before the end (a process started without it): the time-out
+  // still holds.
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  for (;;) {
+    pid_t r = ::waitpid(pid, &status, result.timed_out ? 0 : WNOHANG);
+    if (r == pid || (r < 0 && errno != EINTR)) break;
+    if (r == 0 && std::chrono::steady_clock::now() >= deadline) {
+      result.timed_out = true;
+      ::kill(pid, SIGKILL);
+    } else if (r == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   result.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -22,6 +22,12 @@ struct RunOptions {
   std::vector<std::string> unset_env;      // removed from it
   double timeout_seconds = 60;              // the process is killed after this
   std::optional<std::string> stdin_text;   // nothing (stdin closed) when unset
+  // Descriptors among 0, 1 and 2 the process starts without, as "program >&-" leaves them.
+  std::vector<int> closed_descriptors;
+  // stdout is a pipe whose reader has gone before the process starts: every write to it fails
+  // with EPIPE and raises SIGPIPE. Nothing is captured then.
+  bool stdout_reader_gone = false;
+  std::optional<std::string> working_folder;  // the test's own when unset
 };
 
 // The test's environment with options' changes applied, as "NAME=value" entries for a child.

@@ -135,3 +135,95 @@ INSTANTIATE_TEST_SUITE_P(Signers, UnstartableSignerTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// The real program, started from a working folder of the caller's: a bare or relative signer is
+// looked for in DbRelay's own folder first, then on PATH, and never in the caller's folder; an
+// absolute one is used as it stands.
+struct LookupCase {
+  const char* name;
+  std::optional<std::string> configured;  // PdfSignerPath; the key is missing when unset
+  std::string signer_at;  // where the stand-in signer is put: "relay/…", "path/…", "caller/…",
+                          // "other/…" (relative to the folders of those names)
+  std::string failing_at;  // a signer of the same name that fails with 9, or empty
+  int exit_status;
+};
+
+void PrintTo(const LookupCase& c, std::ostream* os) { *os << c.name; }
+
+class SignerLookupTest : public testing::TestWithParam<LookupCase> {
+ protected:
+  // The folder a case's "relay/", "path/", "caller/" or "other/" stands for.
+  std::string Resolve(const std::string& where) const {
+    size_t slash = where.find('/');
+    std::string root = where.substr(0, slash);
+    std::string folder = root == "relay"    ? relay_.dir()
+                         : root == "path"   ? path_.path()
+                         : root == "caller" ? caller_.path()
+                                            : other_.path();
+    return folder + where.substr(slash);
+  }
+  void Put(const std::string& where, bool failing) const {
+    std::string target = Resolve(where);
+    std::filesystem::create_directories(std::filesystem::path(target).parent_path());
+    if (failing) {
+      WriteFileBytes(target, "#!/bin/sh\nexit 9\n");
+      ::chmod(target.c_str(), 0755);
+    } else {
+      std::filesystem::copy_file(HelperPath(), target);
+    }
+  }
+
+  testing_support::RelaySandbox relay_;
+  testing_support::TempDir path_;    // a folder on PATH
+  testing_support::TempDir caller_;  // the caller's working folder
+  testing_support::TempDir other_;
+};
+
+TEST_P(SignerLookupTest, FindsTheSignerBesideDbRelayThenOnPath) {
+  const LookupCase& c = GetParam();
+  Put(c.signer_at, false);
+  if (!c.failing_at.empty()) Put(c.failing_at, true);
+  std::vector<std::string> lines = {
+      "DigitallySign=1", "PriDBType=2",
+      "PriOtherConnStr=Driver=SQLite3;Database=" + relay_.File("absent/none.db") + ";NoCreat=1",
+      "SecDBType=3", "SecLocalTextFile=" + relay_.File("pending.sql")};
+  std::string value = c.configured.value_or("DocSealer.exe");
+  if (value.rfind("other/", 0) == 0) value = Resolve(value);
+  if (c.configured) lines.push_back("PdfSignerPath=" + value);
+  relay_.WriteIni(lines);
+  const std::string record = other_.File("signer-record");
+  testing_support::RunOptions options;
+  options.env["DBRELAY_FAKE_SIGNER_OUT"] = record;
+  options.env["PATH"] = path_.path() + ":" + (::getenv("PATH") ? ::getenv("PATH") : "/usr/bin:/bin");
+  options.working_folder = caller_.path();
+  auto result = relay_.Run({"UPDATE Docs SET Signed=1 WHERE Id=7", "/in/7.pdf"}, options);
+  EXPECT_EQ(result.exit_status, c.exit_status) << result.out;
+  EXPECT_EQ(FileExists(record), c.exit_status == 0);
+  EXPECT_EQ(FileExists(relay_.File("pending.sql")), c.exit_status == 0);
+  if (c.exit_status == 0) {
+    // The signer's first argument is the setting as it stands, whichever file was started.
+    EXPECT_EQ(ReadFileBytes(record).rfind(value + '\0' + "/in/7.pdf" + '\0', 0), 0u);
+  } else {
+    EXPECT_EQ(result.out.rfind("Unable to sign file: /in/7.pdf\n\nError returned = 127\n", 0), 0u)
+        << result.out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SignerLookupTest,
+    testing::Values(
+        LookupCase{"default_beside", std::nullopt, "relay/DocSealer.exe", "", 0},
+        LookupCase{"bare_beside", "sealer", "relay/sealer", "", 0},
+        LookupCase{"relative_beside", "tools/sealer", "relay/tools/sealer", "", 0},
+        LookupCase{"beside_before_path", "sealer", "relay/sealer", "path/sealer", 0},
+        LookupCase{"on_path", "sealer", "path/sealer", "", 0},
+        LookupCase{"relative_on_path", "tools/sealer", "path/tools/sealer", "", 0},
+        LookupCase{"never_the_callers_folder", "sealer", "caller/sealer", "", 255},
+        LookupCase{"relative_never_the_callers_folder", "./sealer", "caller/sealer", "", 255},
+        LookupCase{"absolute_as_it_stands", "other/sealer", "other/sealer", "relay/sealer", 0},
+        LookupCase{"absolute_not_looked_up", "other/missing", "relay/missing", "", 255}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -182,3 +184,68 @@ TEST(ReportProcessTest, MessageBoxUnderARealDisplay) {
 }
 
 }  // namespace
+
+// The size of the first box a run shows under display x (dismissed, with every box after it).
+struct BoxSize {
+  int width = 0;
+  int height = 0;
+};
+
+BoxSize FirstBoxSize(const testing_support::XvfbServer& x, const RelaySandbox& relay,
+                     const std::vector<std::string>& args) {
+  RunOptions options;
+  options.env["DISPLAY"] = x.display();
+  options.timeout_seconds = 40;
+  const std::string geometry = relay.File("geometry");
+  std::remove(geometry.c_str());
+  std::thread dismiss([&] {
+    // Each box in turn: wait for it, measure the first, press OK, wait until it has gone.
+    std::string script =
+        "export DISPLAY=" + x.display() + "\n"
+        "for i in 1 2; do\n"
+        "  w=$(timeout 20 xdotool search --sync --onlyvisible --name '^DB Relay$' | head -1)\n"
+        "  [ -n \"$w\" ] || exit 1\n"
+        "  [ $i = 1 ] && xdotool getwindowgeometry --shell $w > '" + geometry + "'\n"
+        "  xdotool windowfocus --sync $w key Return\n"
+        "  for n in $(seq 200); do xdotool getwindowname $w >/dev/null 2>&1 || break; "
+        "sleep 0.05; done\n"
+        "done\n";
+    (void)!std::system(("bash -c \"$(cat <<'SCRIPT'\n" + script + "SCRIPT\n)\" >/dev/null 2>&1")
+                           .c_str());
+  });
+  auto result = relay.Run(args, options);
+  dismiss.join();
+  EXPECT_FALSE(result.timed_out);
+  EXPECT_EQ(result.out, "");
+  BoxSize size;
+  std::string text = testing_support::ReadFileBytes(geometry);
+  for (auto [key, value] : {std::pair{"WIDTH=", &size.width}, {"HEIGHT=", &size.height}}) {
+    size_t at = text.find(key);
+    if (at != std::string::npos) *value = std::atoi(text.c_str() + at + std::strlen(key));
+  }
+  return size;
+}
+
+// The box shows a report as plain text: what a statement holds is not taken for markup, and every
+// line break stays. Measured on real boxes: the detailed log of the command line comes first, so
+// the first argument is the text under test (the three after it make the usage box follow).
+TEST(ReportProcessTest, MessageBoxShowsPlainTextWithItsLineBreaks) {
+  testing_support::XvfbServer x;
+  RelaySandbox relay;
+  relay.WriteIni({"MsgBoxOnError=1", "DetailedLog=1"});
+  auto box = [&](const std::string& first) { return FirstBoxSize(x, relay, {first, "x", "y", "z"}); };
+
+  BoxSize one_line = box("a");
+  BoxSize six_lines = box("<b>a</b>\nb\nc\nd\ne\nf");
+  ASSERT_GT(one_line.height, 0) << "no box measured";
+  EXPECT_GE(six_lines.height, one_line.height + 50) << "line breaks collapsed";
+
+  // As rich text, "&lt;" would shrink to "<" and "<b>" vanish: both boxes would be the same size.
+  // (A line too wide for the screen is wrapped, so the area is compared.)
+  BoxSize rendered = box("<<<<<<<<");
+  BoxSize literal = box("<b>&lt;&lt;&lt;&lt;&lt;&lt;&lt;&lt;</b>");
+  ASSERT_GT(rendered.width, 0) << "no box measured";
+  EXPECT_GE(literal.width * literal.height, rendered.width * rendered.height * 13 / 10)
+      << "markup interpreted: " << literal.width << "x" << literal.height << " against "
+      << rendered.width << "x" << rendered.height;
+}

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -64,6 +66,29 @@ TEST(StartUpTest, MissingOwnPathIsAFatalStartUpError) {
   const char* argv[] = {"DbRelay", "PriTest"};
   EXPECT_EQ(dbrelay::RelayMain(2, argv), -1);
   EXPECT_EQ(env.console, "Fatal Error: MFC initialization failed\n");
+}
+
+// Descriptors that cannot be made safe (no /dev/null to open them on) end the run before anything
+// could write the log into a connection.
+class UnpreparedProcess : public testing_support::InProcessEnv {
+ public:
+  using InProcessEnv::InProcessEnv;
+  dbrelay::Status PrepareProcess() override {
+    return dbrelay::Status::FromErrno(ENOENT, "open /dev/null");
+  }
+};
+
+TEST(StartUpTest, ProcessThatCannotBePreparedStopsAtStartUp) {
+  testing_support::TempDir dir;
+  testing_support::WriteFileBytes(dir.File("DbRelay.ini"),
+                                  "[General]\r\nSecDBType=3\r\nSecLocalTextFile=" +
+                                      dir.File("pending.sql") + "\r\n");
+  UnpreparedProcess env(dir.path());
+  dbrelay::ScopedEnvOverride use(&env);
+  const char* argv[] = {"DbRelay", "UPDATE Docs SET Signed=1 WHERE Id=7"};
+  EXPECT_EQ(dbrelay::RelayMain(2, argv), -1);
+  EXPECT_EQ(env.console, "Fatal Error: MFC initialization failed\n");
+  EXPECT_FALSE(testing_support::FileExists(dir.File("pending.sql")));
 }
 
 // The whole program as a caller sees it.

@@ -1,0 +1,160 @@
+#include "settings/ini_batch.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "settings/ini_file.h"
+#include "settings/replace_file.h"
+#include "tests/support/relay_sandbox.h"
+
+namespace {
+
+using settings::IniWrite;
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+const std::vector<IniWrite> kSaveLikeWrites = {
+    {"PriDBType", "1"},        {"PriConnectionString", "TAVOK6285:8"},
+    {"SecDBType", "3"},        {"NewKey", "Caf\xE9 \x80 5"},
+    {" EmailPort ", "25"},     {"emailsubject", ""},
+    {"PriDBType", "2"},  // the same key twice: the last write wins, in place
+};
+
+struct BatchCase {
+  const char* name;
+  std::string file;  // "<missing>" for no file
+};
+
+class IniBatchTest : public testing::TestWithParam<BatchCase> {};
+
+// The batch leaves the file exactly as the same writes made one by one would.
+TEST_P(IniBatchTest, EndsAsTheSingleWritesWouldLeaveIt) {
+  TempDir dir;
+  const std::string one_by_one = dir.File("single.ini");
+  const std::string batch = dir.File("batch.ini");
+  if (GetParam().file != "<missing>") {
+    WriteFileBytes(one_by_one, GetParam().file);
+    WriteFileBytes(batch, GetParam().file);
+  }
+  settings::IniFile ini(one_by_one);
+  for (const IniWrite& w : kSaveLikeWrites) ASSERT_EQ(ini.WriteString("General", w.key, w.value), 0);
+  ASSERT_EQ(settings::WriteIniBatch(batch, "General", kSaveLikeWrites), 0);
+  EXPECT_EQ(ReadFileBytes(batch), ReadFileBytes(one_by_one));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, IniBatchTest,
+    testing::Values(
+        BatchCase{"missing", "<missing>"}, BatchCase{"empty", ""},
+        BatchCase{"keys_in_place",
+                  "[General]\r\nsecdbtype=1\r\n; comment\r\nEmailSubject=Caf\xE9\r\n"},
+        BatchCase{"no_final_line_end", "[General]\r\nPriDBType=2"},
+        BatchCase{"lf_lines_and_blank_lines", "[General]\nA=1\n\n\n[Other]\nPriDBType=9\n"},
+        BatchCase{"bom_and_other_section_first", "\xEF\xBB\xBF[Other]\r\nX=1\r\n"},
+        BatchCase{"duplicate_sections",
+                  "[General]\r\nA=1\r\n[General]\r\nPriDBType=7\r\nNewKey=old\r\n"},
+        BatchCase{"section_without_keys_at_end", "[Other]\r\nX=1\r\n[ general ]"},
+        BatchCase{"lone_cr_line_ends", "[General]\rPriDBType=2\rA=1\r[Other]\rX=1\r"}),
+    [](const testing::TestParamInfo<BatchCase>& info) { return std::string(info.param.name); });
+
+// A file Windows Notepad saved as "Unicode" stays UTF-16, as single writes keep it.
+TEST(IniBatchTest, AUtf16FileIsWrittenBackInUtf16AsSingleWritesWouldLeaveIt) {
+  const std::string utf16 = std::string("\xFF\xFE") + std::string("[\0G\0e\0n\0e\0r\0a\0l\0]\0\r\0\n\0"
+                            "A\0=\0" "1\0\r\0\n\0", 34);
+  const std::vector<IniWrite> writes = {{"A", "2"}, {"B", "3"}};
+  TempDir dir;
+  const std::string one_by_one = dir.File("single.ini");
+  const std::string batch = dir.File("batch.ini");
+  WriteFileBytes(one_by_one, utf16);
+  WriteFileBytes(batch, utf16);
+  settings::IniFile ini(one_by_one);
+  for (const IniWrite& w : writes) ASSERT_EQ(ini.WriteString("General", w.key, w.value), 0);
+  ASSERT_EQ(settings::WriteIniBatch(batch, "General", writes), 0);
+  EXPECT_EQ(ReadFileBytes(batch), ReadFileBytes(one_by_one));
+  EXPECT_EQ(ReadFileBytes(batch).substr(0, 2), "\xFF\xFE");
+  EXPECT_EQ(settings::IniFile(batch).ReadString("General", "B", ""), "3");
+}
+
+int g_replacements = 0;
+int CountingReplace(const std::string& path, std::string_view contents, unsigned mode) {
+  ++g_replacements;
+  return settings::ReplaceFileAtomically(path, contents, mode);
+}
+int FailingReplace(const std::string&, std::string_view, unsigned) { return EIO; }
+
+ino_t InodeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+TEST(IniBatchReplaceTest, ReplacesTheFileOnceAndAnOpenReaderKeepsTheOldContent) {
+  TempDir dir;
+  const std::string path = dir.File("DbRelay.ini");
+  const std::string old_bytes = "[General]\r\nPriDBType=2\r\nEmailTo=old\r\n";
+  WriteFileBytes(path, old_bytes);
+  ino_t before = InodeOf(path);
+  int reader = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(reader, 0);
+  g_replacements = 0;
+  ASSERT_EQ(settings::WriteIniBatch(path, "General", kSaveLikeWrites, nullptr, CountingReplace), 0);
+  EXPECT_EQ(g_replacements, 1);
+  EXPECT_NE(InodeOf(path), before);
+  std::string seen(old_bytes.size() + 16, '\0');
+  ssize_t n = ::read(reader, seen.data(), seen.size());
+  ::close(reader);
+  ASSERT_GE(n, 0);
+  seen.resize(static_cast<size_t>(n));
+  EXPECT_EQ(seen, old_bytes);  // a reader sees one whole version, never a mixture
+  EXPECT_NE(ReadFileBytes(path).find("NewKey=Caf\xE9 \x80 5\r\n"), std::string::npos);
+}
+
+struct RefusedCase {
+  const char* name;
+  std::string key;
+  std::string value;
+};
+
+class IniBatchRefusalTest : public testing::TestWithParam<RefusedCase> {};
+
+TEST_P(IniBatchRefusalTest, OneBadWriteRefusesTheWholeBatchAndWritesNothing) {
+  TempDir dir;
+  const std::string path = dir.File("DbRelay.ini");
+  const std::string old_bytes = "[General]\r\nPriDBType=2\r\n";
+  WriteFileBytes(path, old_bytes);
+  ino_t before = InodeOf(path);
+  std::vector<IniWrite> writes = kSaveLikeWrites;
+  writes.insert(writes.begin() + 3, {GetParam().key, GetParam().value});
+  size_t refused = 99;
+  g_replacements = 0;
+  EXPECT_EQ(settings::WriteIniBatch(path, "General", writes, &refused, CountingReplace), EINVAL);
+  EXPECT_EQ(refused, 3u);
+  EXPECT_EQ(g_replacements, 0);
+  EXPECT_EQ(ReadFileBytes(path), old_bytes);
+  EXPECT_EQ(InodeOf(path), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, IniBatchRefusalTest,
+    testing::Values(RefusedCase{"lf_in_value", "EmailSubject", "a\nb"},
+                    RefusedCase{"cr_in_value", "EmailSubject", "a\rb"},
+                    RefusedCase{"nul_in_value", "EmailSubject", std::string("a\0b", 3)},
+                    RefusedCase{"empty_key", " ", "x"}, RefusedCase{"equals_in_key", "a=b", "x"},
+                    RefusedCase{"comment_key", ";a", "x"}, RefusedCase{"section_key", "[a", "x"}),
+    [](const testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
+
+TEST(IniBatchReplaceTest, AFailedReplacementIsReportedAndLeavesTheFile) {
+  TempDir dir;
+  const std::string path = dir.File("DbRelay.ini");
+  WriteFileBytes(path, "[General]\r\nPriDBType=2\r\n");
+  EXPECT_EQ(settings::WriteIniBatch(path, "General", kSaveLikeWrites, nullptr, FailingReplace), EIO);
+  EXPECT_EQ(ReadFileBytes(path), "[General]\r\nPriDBType=2\r\n");
+}
+
+}  // namespace
