@@ -5,19 +5,20 @@
 namespace dbrelay {
 
 namespace {
-std::function<std::unique_ptr<Connection>()>& TestFactory() {
-  static std::function<std::unique_ptr<Connection>()> factory;
+ScopedConnectionOverride::Factory& InstalledFactory() {
+  static ScopedConnectionOverride::Factory factory;
   return factory;
 }
 }  // namespace
 
 std::unique_ptr<Connection> CreateConnection() {
-  if (TestFactory()) return TestFactory()();
-  return CreateOdbcConnection();
+  const auto& factory = InstalledFactory();
+  return factory ? factory() : CreateOdbcConnection();
 }
 
-void SetConnectionFactoryForTesting(std::function<std::unique_ptr<Connection>()> factory) {
-  TestFactory() = std::move(factory);
-}
+ScopedConnectionOverride::ScopedConnectionOverride(Factory factory)
+    : previous_(std::exchange(InstalledFactory(), std::move(factory))) {}
+
+ScopedConnectionOverride::~ScopedConnectionOverride() { InstalledFactory() = std::move(previous_); }
 
 }  // namespace dbrelay

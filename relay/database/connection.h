@@ -41,7 +41,8 @@ class Connection {
                        int32_t options) = 0;
 };
 
-// Forwards every call to another connection, so that a test overrides just one.
+// Forwards every call to another connection; tests override single calls and install it with
+// ScopedConnectionOverride.
 class ConnectionWrapper : public Connection {
  public:
   explicit ConnectionWrapper(std::unique_ptr<Connection> target) : target_(std::move(target)) {}
@@ -65,10 +66,21 @@ class ConnectionWrapper : public Connection {
 // environment), which CADODatabase treats as "no connection object".
 std::unique_ptr<Connection> CreateOdbcConnection();
 
-// The connection object CADODatabase() uses: the test factory when one is set, else ODBC.
+// The connection object CADODatabase() uses: CreateOdbcConnection() unless a test has installed a
+// factory.
 std::unique_ptr<Connection> CreateConnection();
 
-// nullptr restores the ODBC connection.
-void SetConnectionFactoryForTesting(std::function<std::unique_ptr<Connection>()> factory);
+// Installs factory for CreateConnection() for the lifetime of this object (tests only).
+class ScopedConnectionOverride {
+ public:
+  using Factory = std::function<std::unique_ptr<Connection>()>;
+  explicit ScopedConnectionOverride(Factory factory);
+  ~ScopedConnectionOverride();
+  ScopedConnectionOverride(const ScopedConnectionOverride&) = delete;
+  ScopedConnectionOverride& operator=(const ScopedConnectionOverride&) = delete;
+
+ private:
+  Factory previous_;
+};
 
 }  // namespace dbrelay
