@@ -30,6 +30,7 @@
 namespace {
 
 using output_test::HelperPath;
+using testing_support::ChildProcess;
 using testing_support::FileExists;
 using testing_support::ReadFileBytes;
 using testing_support::RunProcess;
@@ -668,15 +669,15 @@ std::map<long, int> ReportedResults(const std::string& out) {
 
 TEST_F(TextFileAppendTest, ProcessKilledDuringAStormLeavesOnlyWholeRecords) {
   // Two steady appenders and one that is killed in the middle of its appends.
-  auto victim = output_test::StartPiped({HelperPath(), "storm", file_, "victim", "100000"});
-  auto steady_a = output_test::StartPiped({HelperPath(), "storm", file_, "a", "150"});
-  auto steady_b = output_test::StartPiped({HelperPath(), "storm", file_, "b", "150"});
+  ChildProcess victim({HelperPath(), "storm", file_, "victim", "100000"}, {});
+  ChildProcess steady_a({HelperPath(), "storm", file_, "a", "150"}, {});
+  ChildProcess steady_b({HelperPath(), "storm", file_, "b", "150"}, {});
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
-  ::kill(victim.pid, SIGKILL);
+  victim.Kill(SIGKILL);
   std::map<std::string, std::map<long, int>> reported = {
-      {"victim", ReportedResults(output_test::FinishPiped(&victim))},
-      {"a", ReportedResults(output_test::FinishPiped(&steady_a))},
-      {"b", ReportedResults(output_test::FinishPiped(&steady_b))}};
+      {"victim", ReportedResults(victim.ReadOutput())},
+      {"a", ReportedResults(steady_a.ReadOutput())},
+      {"b", ReportedResults(steady_b.ReadOutput())}};
   EXPECT_EQ(reported["a"].size(), 150u);
   EXPECT_EQ(reported["b"].size(), 150u);
   EXPECT_GT(reported["victim"].size(), 0u) << "killed before its first append";
