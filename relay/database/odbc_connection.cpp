@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "relay/common/ascii_text.h"
 #include "relay/database/connection.h"
 #include "relay/database/connection_string.h"
 
@@ -18,13 +19,6 @@ namespace dbrelay {
 namespace {
 
 constexpr const char* kAdoSource = "ADODB.Connection";
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // The HRESULT-style code for the SQLSTATE of the first diagnostic record.
 uint32_t CodeForSqlState(const std::string& state) {
@@ -190,7 +184,7 @@ class OdbcConnection : public Connection {
       "another.";
 
   bool DriverRegistered(const std::string& name) {
-    const std::string wanted = Lower(name);
+    const std::string wanted = AsciiLower(name);
     SQLCHAR description[512];
     SQLCHAR attributes[2048];
     SQLSMALLINT description_length = 0;
@@ -201,7 +195,7 @@ class OdbcConnection : public Connection {
                                     &description_length, attributes, sizeof attributes,
                                     &attributes_length))) {
       direction = SQL_FETCH_NEXT;
-      if (Lower(reinterpret_cast<const char*>(description)) == wanted) found = true;
+      if (AsciiLower(reinterpret_cast<const char*>(description)) == wanted) found = true;
     }
     return found;
   }
@@ -210,7 +204,7 @@ class OdbcConnection : public Connection {
   static std::string DriverFromString(const std::string& odbc) {
     std::string dsn;
     for (const ConnectionAttribute& a : SplitConnectionString(odbc)) {
-      const std::string key = Lower(a.key);
+      const std::string key = AsciiLower(a.key);
       if (key == "driver" && !a.value.empty()) return a.value;
       if (key == "dsn" && dsn.empty()) dsn = "DSN " + a.value;
       if (key == "filedsn" && dsn.empty()) dsn = "FILEDSN " + a.value;

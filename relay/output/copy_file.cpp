@@ -1,5 +1,6 @@
 #include "relay/output/copy_file.h"
 
+#include "relay/common/ascii_text.h"
 #include "relay/common/multibyte_text.h"
 #include "relay/platform/env.h"
 #include "relay/platform/scoped_fd.h"
@@ -9,21 +10,6 @@
 namespace dbrelay {
 
 namespace {
-
-std::string TrimWhiteSpace(const std::string& text) {
-  constexpr char kWhiteSpace[] = " \t\r\n\v\f";
-  size_t first = text.find_first_not_of(kWhiteSpace);
-  if (first == std::string::npos) return std::string();
-  size_t last = text.find_last_not_of(kWhiteSpace);
-  return text.substr(first, last - first + 1);
-}
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = FindLastCharMultibyte(path, '/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 // Makes the data of the file at path durable.
 [[nodiscard]] Status SyncFileAt(Env* env, const std::string& path) {
@@ -54,7 +40,7 @@ std::string FolderOf(const std::string& path) {
 
 int CopyFileToFolder(const std::string& file_name) {
   if (ReadIniInt(kSettingsSection, "CopyFile", 0) == 0) return 0;
-  const std::string folder = TrimWhiteSpace(ReadIniString(kSettingsSection, "CopyFilePath", ""));
+  const std::string folder = TrimCharacters(ReadIniString(kSettingsSection, "CopyFilePath", ""), " \t\r\n\v\f");
   if (folder.empty()) return 0;
 
   size_t slash = FindLastCharMultibyte(file_name, '/');

@@ -21,14 +21,6 @@ std::string FormatStamp(const LocalTime& t) {
   return stamp;
 }
 
-// The folder that holds path, for syncing its entries: "." when path names no folder.
-std::string FolderOf(const std::string& path) {
-  size_t slash = FindLastCharMultibyte(path, '/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 // The file at path, open and under its exclusive lock. A file removed or renamed while this call
 // waited for its lock is no longer the file at path: open again, so the record lands where readers
 // look for it.
