@@ -93,10 +93,11 @@ std::string BuildTextFileName(const std::string& configured_path,
   // A dot in a folder name is no extension: "/my.dir/q" must not turn into "<base>.dir/q".
   bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
 
+  // Appended piece by piece: GCC 12 warns (-Wrestrict) about "." + std::string at -O2.
   std::string name;
-  if (slash != std::string::npos) name = configured_path.substr(0, slash) + "/";
+  if (slash != std::string::npos) name.append(configured_path, 0, slash + 1);
   name += text_file_name.empty() ? FormatStamp(CurrentEnv()->GetLocalTime()) : text_file_name;
-  if (has_extension) name += "." + configured_path.substr(dot + 1);
+  if (has_extension) name.append(configured_path, dot);
   return name;
 }
 
