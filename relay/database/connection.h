@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "relay/common/scoped_factory_override.h"
 #include "relay/database/com_error.h"
 
 namespace dbrelay {
@@ -70,17 +71,7 @@ std::unique_ptr<Connection> CreateOdbcConnection();
 // factory.
 std::unique_ptr<Connection> CreateConnection();
 
-// Installs factory for CreateConnection() for the lifetime of this object (tests only).
-class ScopedConnectionOverride {
- public:
-  using Factory = std::function<std::unique_ptr<Connection>()>;
-  explicit ScopedConnectionOverride(Factory factory);
-  ~ScopedConnectionOverride();
-  ScopedConnectionOverride(const ScopedConnectionOverride&) = delete;
-  ScopedConnectionOverride& operator=(const ScopedConnectionOverride&) = delete;
-
- private:
-  Factory previous_;
-};
+// Installs a factory for CreateConnection() for the lifetime of the object (tests only).
+using ScopedConnectionOverride = ScopedFactoryOverride<Connection>;
 
 }  // namespace dbrelay
