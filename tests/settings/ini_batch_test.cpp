@@ -66,8 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A file Windows Notepad saved as "Unicode" stays UTF-16, as single writes keep it.
 TEST(IniBatchTest, AUtf16FileIsWrittenBackInUtf16AsSingleWritesWouldLeaveIt) {
-  const std::string utf16 = std::string("\xFF\xFE") + std::string("[\0G\0e\0n\0e\0r\0a\0l\0]\0\r\0\n\0"
-                            "A\0=\0" "1\0\r\0\n\0", 34);
+  std::string utf16 = "\xFF\xFE";  // little-endian, every character ASCII
+  for (char c : std::string_view("[General]\r\nA=1\r\n")) utf16 += std::string{c, '\0'};
   const std::vector<IniWrite> writes = {{"A", "2"}, {"B", "3"}};
   TempDir dir;
   const std::string one_by_one = dir.File("single.ini");
