@@ -40,7 +40,8 @@ namespace {
 
 int CopyFileToFolder(const std::string& file_name) {
   if (ReadIniInt(kSettingsSection, "CopyFile", 0) == 0) return 0;
-  const std::string folder = TrimCharacters(ReadIniString(kSettingsSection, "CopyFilePath", ""), " \t\r\n\v\f");
+  const std::string folder =
+      TrimCharacters(ReadIniString(kSettingsSection, "CopyFilePath", ""), " \t\r\n\v\f");
   if (folder.empty()) return 0;
 
   size_t slash = FindLastCharMultibyte(file_name, '/');

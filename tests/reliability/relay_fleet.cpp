@@ -19,7 +19,7 @@ std::vector<std::string> PrimaryDownToTextFile(const testing_support::RelaySandb
 RunOptions RelayOptions() {
   RunOptions options;
   options.env = testing_support::OdbcConfig::Get().Env();
-  options.env["DBRELAY_REPORT_PAUSE_MS"] = "0";
+  options.env.insert_or_assign("DBRELAY_REPORT_PAUSE_MS", std::string(1, '0'));
   options.unset_env = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
   return options;
 }

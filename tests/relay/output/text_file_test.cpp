@@ -555,7 +555,7 @@ TEST_F(TextFileAppendTest, FileRenamedWhileWaitingIsNotWrittenTo) {
 // Whether a process waits, blocked in flock, for the lock of the file with inode number inode
 // (the kernel lists each waiter in /proc/locks with "->").
 bool SomeoneWaitsForLockOf(ino_t inode) {
-  const std::string suffix = ":" + std::to_string(inode) + " ";
+  const std::string suffix = std::string(":").append(std::to_string(inode)).append(" ");
   std::istringstream lines(ReadFileBytes("/proc/locks"));
   for (std::string line; std::getline(lines, line);) {
     if (line.find("-> FLOCK") != std::string::npos && line.find(suffix) != std::string::npos) {
