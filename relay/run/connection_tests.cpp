@@ -38,7 +38,7 @@ void TestConnection(const std::string& key) {
     // A connection that cannot even be closed is a failed test, shown like any other.
     result += FormatComErrorReport(error);
   }
-  ReportError(result, kMailingSuppressed);
+  ReportError(result, Mailing::kSuppressed);
 }
 
 }  // namespace
