@@ -31,7 +31,7 @@ int CADODatabase::Open() {
   if (connection_ && connection_->State() != kStateClosed) Close();
   try {
     if (!connection_) throw _com_error(kErrorInvalidPointer);
-    connection_->Open(connection_string_, "", "", 0);
+    connection_->Open(connection_string_);
     return 1;
   } catch (const _com_error& error) {
     RecordComError(error);

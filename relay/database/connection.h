@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "relay/common/scoped_factory_override.h"
 #include "relay/database/com_error.h"
 
 namespace dbrelay {
@@ -28,27 +29,27 @@ class Connection {
 
   // kStateClosed or kStateOpen.
   virtual int32_t State() = 0;
-  // Opens on an OLE DB or ODBC connection string; throws when the connection is already open.
-  virtual void Open(const std::string& connection_string, const std::string& user,
-                    const std::string& password, int32_t options) = 0;
+  // Opens on an OLE DB or ODBC connection string, which carries the user and password itself;
+  // throws when the connection is already open.
+  virtual void Open(const std::string& connection_string) = 0;
   // Closes an open connection; throws when it is closed.
   virtual void Close() = 0;
+  // kUseServer or kUseClient; anything else throws. Statements run without a cursor, so the
+  // location changes nothing here.
   virtual void SetCursorLocation(int32_t location) = 0;
   // Runs command_text once; *records_affected receives the driver's count (-1 when it has none).
   virtual void Execute(const std::string& command_text, int32_t* records_affected,
                        int32_t options) = 0;
 };
 
-// Forwards every call to another connection, so that a test overrides just one.
+// Forwards every call to another connection; tests override single calls and install it with
+// ScopedConnectionOverride.
 class ConnectionWrapper : public Connection {
  public:
   explicit ConnectionWrapper(std::unique_ptr<Connection> target) : target_(std::move(target)) {}
 
   int32_t State() override { return target_->State(); }
-  void Open(const std::string& connection_string, const std::string& user,
-            const std::string& password, int32_t options) override {
-    target_->Open(connection_string, user, password, options);
-  }
+  void Open(const std::string& connection_string) override { target_->Open(connection_string); }
   void Close() override { target_->Close(); }
   void SetCursorLocation(int32_t location) override { target_->SetCursorLocation(location); }
   void Execute(const std::string& command_text, int32_t* records_affected,
@@ -66,10 +67,11 @@ class ConnectionWrapper : public Connection {
 // environment), which CADODatabase treats as "no connection object".
 std::unique_ptr<Connection> CreateOdbcConnection();
 
-// The connection object CADODatabase() uses: the test factory when one is set, else ODBC.
+// The connection object CADODatabase() uses: CreateOdbcConnection() unless a test has installed a
+// factory.
 std::unique_ptr<Connection> CreateConnection();
 
-// nullptr restores the ODBC connection.
-void SetConnectionFactoryForTesting(std::function<std::unique_ptr<Connection>()> factory);
+// Installs a factory for CreateConnection() for the lifetime of the object (tests only).
+using ScopedConnectionOverride = ScopedFactoryOverride<Connection>;
 
 }  // namespace dbrelay

@@ -1,33 +1,29 @@
 #include "relay/database/connection_string.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <string_view>
 #include <utility>
 
+#include "relay/common/ascii_text.h"
 #include "settings/setting_codec.h"
 
 namespace dbrelay {
 
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+// The blanks around keys and values.
+constexpr std::string_view kBlanks = " \t\r\n";
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
+bool IsSpace(char c) { return kBlanks.find(c) != std::string_view::npos; }
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// text[begin, end) without blanks at either end.
 std::string Trim(const std::string& text, size_t begin, size_t end) {
-  while (begin < end && IsSpace(text[begin])) ++begin;
-  while (end > begin && IsSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
+  return TrimCharacters(std::string_view(text).substr(begin, end - begin), kBlanks);
 }
 
 // Scans a value from pos (at its first non-blank character) to the ";" that ends the attribute.
@@ -83,13 +79,13 @@ std::string OdbcValue(const std::string& value) {
 }
 
 bool IsSqlServerProvider(const std::string& provider) {
-  const std::string p = Lower(provider);
+  const std::string p = AsciiLower(provider);
   return p == "sqloledb" || StartsWith(p, "sqloledb.") || StartsWith(p, "sqlncli") ||
          StartsWith(p, "msoledbsql");
 }
 
 std::string OdbcKeyword(const std::string& key) {
-  const std::string k = Lower(key);
+  const std::string k = AsciiLower(key);
   if (k == "data source") return "Server";
   if (k == "initial catalog") return "Database";
   if (k == "user id") return "Uid";
@@ -103,7 +99,7 @@ constexpr const char* kMask = "****";
 // "Jet OLEDB:Database Password" and "PWDHint" are hidden too (better a hint hidden than a password
 // shown).
 bool IsSecretKey(std::string_view key) {
-  const std::string k = Lower(std::string(key));
+  const std::string k = AsciiLower(std::string(key));
   for (const char* word : {"pwd", "passwd", "password"}) {
     if (k.find(word) != std::string::npos) return true;
   }
@@ -225,14 +221,14 @@ std::optional<std::string> TranslateConnectionString(
   const std::vector<ConnectionAttribute> attributes = SplitConnectionString(text);
   const ConnectionAttribute* provider = nullptr;
   for (const ConnectionAttribute& a : attributes) {
-    if (a.has_equals && Lower(a.key) == "provider") {
+    if (a.has_equals && AsciiLower(a.key) == "provider") {
       provider = &a;
       break;
     }
   }
   if (provider == nullptr) return text;
 
-  if (StartsWith(Lower(provider->value), "msdasql")) {
+  if (StartsWith(AsciiLower(provider->value), "msdasql")) {
     size_t cut_end = provider->end < text.size() ? provider->end + 1 : provider->end;
     return text.substr(0, provider->begin) + text.substr(cut_end);
   }
@@ -247,7 +243,7 @@ std::optional<std::string> TranslateConnectionString(
       continue;
     }
     const std::string keyword = OdbcKeyword(a.key);
-    if (Lower(keyword) == "server") {
+    if (AsciiLower(keyword) == "server") {
       size_t comma = a.value.rfind(',');
       if (comma != std::string::npos) {
         out += "Server=" + OdbcValue(Trim(a.value, 0, comma)) + ";";
@@ -265,7 +261,7 @@ std::string TakeLoginTimeout(const std::string& text, int* seconds) {
   size_t kept_from = 0;
   bool found = false;
   for (const ConnectionAttribute& a : SplitConnectionString(text)) {
-    const std::string key = Lower(a.key);
+    const std::string key = AsciiLower(a.key);
     if (!a.has_equals || (key != "connect timeout" && key != "connection timeout")) continue;
     if (!found) {
       found = true;

@@ -79,7 +79,7 @@ std::string FormatComErrorReport(const _com_error& error) {
 }
 
 void ReportComError(const _com_error& error) {
-  ReportError(FormatComErrorReport(error), kMailingAllowed);
+  ReportError(FormatComErrorReport(error), Mailing::kAllowed);
 }
 
 }  // namespace dbrelay

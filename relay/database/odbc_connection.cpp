@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "relay/common/ascii_text.h"
 #include "relay/database/connection.h"
 #include "relay/database/connection_string.h"
 
@@ -18,13 +19,6 @@ namespace dbrelay {
 namespace {
 
 constexpr const char* kAdoSource = "ADODB.Connection";
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // The HRESULT-style code for the SQLSTATE of the first diagnostic record.
 uint32_t CodeForSqlState(const std::string& state) {
@@ -87,14 +81,10 @@ class OdbcConnection : public Connection {
 
   int32_t State() override { return open_ ? kStateOpen : kStateClosed; }
 
-  void Open(const std::string& connection_string, const std::string& user,
-            const std::string& password, int32_t options) override {
+  void Open(const std::string& connection_string) override {
     if (open_) {
       throw _com_error(kErrorObjectOpen, kAdoSource,
                        "Operation is not allowed when the object is open.");
-    }
-    if (options != 0 && options != -1) {
-      throw _com_error(kErrorInvalidArgument, kAdoSource, kArgumentsText);
     }
     int login_timeout = kLoginTimeoutSeconds;
     const std::string without_timeout = TakeLoginTimeout(connection_string, &login_timeout);
@@ -104,8 +94,6 @@ class OdbcConnection : public Connection {
       throw _com_error(kErrorProviderNotFound, kAdoSource,
                        "Provider cannot be found. It may not be properly installed.");
     }
-    if (!user.empty()) *odbc += ";Uid={" + user + "}";
-    if (!password.empty()) *odbc += ";Pwd={" + password + "}";
 
     if (dbc_ == SQL_NULL_HDBC) {
       if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_))) {
@@ -146,7 +134,6 @@ class OdbcConnection : public Connection {
     if (location != kUseServer && location != kUseClient) {
       throw _com_error(kErrorInvalidArgument, kAdoSource, kArgumentsText);
     }
-    cursor_location_ = location;
   }
 
   void Execute(const std::string& command_text, int32_t* records_affected,
@@ -197,7 +184,7 @@ class OdbcConnection : public Connection {
       "another.";
 
   bool DriverRegistered(const std::string& name) {
-    const std::string wanted = Lower(name);
+    const std::string wanted = AsciiLower(name);
     SQLCHAR description[512];
     SQLCHAR attributes[2048];
     SQLSMALLINT description_length = 0;
@@ -208,7 +195,7 @@ class OdbcConnection : public Connection {
                                     &description_length, attributes, sizeof attributes,
                                     &attributes_length))) {
       direction = SQL_FETCH_NEXT;
-      if (Lower(reinterpret_cast<const char*>(description)) == wanted) found = true;
+      if (AsciiLower(reinterpret_cast<const char*>(description)) == wanted) found = true;
     }
     return found;
   }
@@ -217,7 +204,7 @@ class OdbcConnection : public Connection {
   static std::string DriverFromString(const std::string& odbc) {
     std::string dsn;
     for (const ConnectionAttribute& a : SplitConnectionString(odbc)) {
-      const std::string key = Lower(a.key);
+      const std::string key = AsciiLower(a.key);
       if (key == "driver" && !a.value.empty()) return a.value;
       if (key == "dsn" && dsn.empty()) dsn = "DSN " + a.value;
       if (key == "filedsn" && dsn.empty()) dsn = "FILEDSN " + a.value;
@@ -250,7 +237,6 @@ class OdbcConnection : public Connection {
   SQLHENV env_;
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool open_ = false;
-  int32_t cursor_location_ = kUseServer;
   std::string driver_name_;
 };
 

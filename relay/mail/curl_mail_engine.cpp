@@ -201,7 +201,7 @@ class CurlMailEngine : public MailEngine {
     if (skip_send_) return kMailRefused;
     if (!cc.empty() || !bcc.empty() || !attachments.empty()) return kMailBadArgument;
     // A line break here could end a header or a command early: refuse, never send on.
-    if (HasLineBreakOrNul(sender_) || HasLineBreakOrNul(recipient) || HasLineBreakOrNul(subject)) {
+    if (HasCrLfOrNul(sender_) || HasCrLfOrNul(recipient) || HasCrLfOrNul(subject)) {
       return kMailBadArgument;
     }
     // One RCPT per address; "<>" names nobody and is left out.

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "relay/common/scoped_factory_override.h"
+
 namespace dbrelay {
 
 // The one channel DbRelay uses.
@@ -98,17 +100,7 @@ std::unique_ptr<MailEngine> CreateMailEngine();
 // The engine for the next cycle: CreateMailEngine() unless a test has installed a factory.
 std::unique_ptr<MailEngine> NewMailEngine();
 
-// Installs factory for NewMailEngine() for the lifetime of this object (tests only).
-class ScopedMailEngineOverride {
- public:
-  using Factory = std::function<std::unique_ptr<MailEngine>()>;
-  explicit ScopedMailEngineOverride(Factory factory);
-  ~ScopedMailEngineOverride();
-  ScopedMailEngineOverride(const ScopedMailEngineOverride&) = delete;
-  ScopedMailEngineOverride& operator=(const ScopedMailEngineOverride&) = delete;
-
- private:
-  Factory previous_;
-};
+// Installs a factory for NewMailEngine() for the lifetime of the object (tests only).
+using ScopedMailEngineOverride = ScopedFactoryOverride<MailEngine>;
 
 }  // namespace dbrelay

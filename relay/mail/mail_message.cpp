@@ -172,7 +172,7 @@ std::optional<MailServer> ParseMailServer(std::string_view server, int default_p
   return result;
 }
 
-bool HasLineBreakOrNul(std::string_view text) {
+bool HasCrLfOrNul(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 

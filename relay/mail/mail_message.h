@@ -27,7 +27,7 @@ std::optional<MailServer> ParseMailServer(std::string_view server, int default_p
 
 // True when text holds a CR, an LF or a NUL: such a text must never become part of a header or a
 // command.
-bool HasLineBreakOrNul(std::string_view text);
+bool HasCrLfOrNul(std::string_view text);
 
 // The address for MAIL FROM / RCPT TO: the text between the first "<" and the next ">" when there
 // is a "<" (found multibyte-aware), otherwise the whole text, trimmed. "<>" gives "".
@@ -73,7 +73,7 @@ struct MailHeaders {
 // The whole message: headers, a blank line and the body with CRLF line ends. A body of plain ASCII
 // lines travels as it is (7bit); any other body (bytes above 0x7F, a NUL, a line longer than SMTP
 // allows) travels quoted-printable, which every server takes, so it always reads back unchanged.
-// The headers must hold no line break (see HasLineBreak). Dot-stuffing is left to the SMTP client,
+// The headers must hold no line break (see HasCrLfOrNul). Dot-stuffing is left to the SMTP client,
 // which escapes a "." after every CRLF.
 std::string ComposeMessage(const MailHeaders& headers, std::string_view body);
 

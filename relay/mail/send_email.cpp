@@ -26,7 +26,7 @@ std::string ServerWithPort(const std::string& server) {
   return (v6 ? "[" + server + "]" : server) + ":" + std::to_string(port);
 }
 
-void ReportMailFailure(const std::string& text) { ReportError(text, kMailingSuppressed); }
+void ReportMailFailure(const std::string& text) { ReportError(text, Mailing::kSuppressed); }
 
 // A decoded value can hold a zero byte (a pair "00" in the scrambled body); every consumer reads
 // it as a C string, so the value ends there (libcurl would refuse it whole).

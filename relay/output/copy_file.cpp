@@ -1,7 +1,9 @@
 #include "relay/output/copy_file.h"
 
+#include "relay/common/ascii_text.h"
 #include "relay/common/multibyte_text.h"
 #include "relay/platform/env.h"
+#include "relay/platform/scoped_fd.h"
 #include "relay/report/report.h"
 #include "relay/settings/relay_ini.h"
 
@@ -9,57 +11,44 @@ namespace dbrelay {
 
 namespace {
 
-std::string TrimWhiteSpace(const std::string& text) {
-  constexpr char kWhiteSpace[] = " \t\r\n\v\f";
-  size_t first = text.find_first_not_of(kWhiteSpace);
-  if (first == std::string::npos) return std::string();
-  size_t last = text.find_last_not_of(kWhiteSpace);
-  return text.substr(first, last - first + 1);
+// Makes the data of the file at path durable.
+[[nodiscard]] Status SyncFileAt(Env* env, const std::string& path) {
+  ScopedFd fd(env);
+  bool created = false;
+  if (Status s = env->OpenOrCreateFile(path, fd.Receive(), &created); !s.ok()) return s;
+  return env->SyncFile(fd.get());
 }
 
-std::string FolderOf(const std::string& path) {
-  size_t slash = FindLastCharMultibyte(path, '/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// Copies from to to, replacing to in one rename. Returns 0 or the errno of the failed step; on
-// failure no temporary file is left behind and to is as it was.
-int CopyReplacing(Env* env, const std::string& from, const std::string& to) {
+// Copies from to to, replacing to in one rename; on failure no temporary file is left behind and
+// to is as it was.
+[[nodiscard]] Status CopyReplacing(Env* env, const std::string& from, const std::string& to) {
   std::string temp;
-  if (int rc = env->CreateTempFileBeside(to, &temp); rc != 0) return rc;
-  int rc = env->CopyFileContents(from, temp);
-  if (rc == 0) {
-    int fd = -1;
-    bool created = false;
-    rc = env->OpenOrCreateFile(temp, &fd, &created);
-    if (rc == 0) {
-      rc = env->SyncFile(fd);
-      env->CloseFile(fd);
-    }
+  if (Status s = env->CreateTempFileBeside(to, &temp); !s.ok()) return s;
+  Status s = env->CopyFileContents(from, temp);
+  if (s.ok()) s = SyncFileAt(env, temp);
+  if (s.ok()) s = env->RenameFile(temp, to);
+  if (!s.ok()) {
+    (void)env->RemoveFile(temp);
+    return s;
   }
-  if (rc == 0) rc = env->RenameFile(temp, to);
-  if (rc != 0) {
-    env->RemoveFile(temp);
-    return rc;
-  }
-  env->SyncFolder(FolderOf(to));  // the copy is in place; this only hardens it against a crash
-  return 0;
+  // The copy is in place; this only hardens it against a crash.
+  (void)env->SyncFolder(FolderOf(to));
+  return Status::OK();
 }
 
 }  // namespace
 
 int CopyFileToFolder(const std::string& file_name) {
   if (ReadIniInt(settings::kCopyFile) == 0) return 0;
-  const std::string folder = TrimWhiteSpace(ReadIniString(settings::kCopyFilePath));
+  const std::string folder =
+      TrimCharacters(ReadIniString(settings::kCopyFilePath), " \t\r\n\v\f");
   if (folder.empty()) return 0;
 
   size_t slash = FindLastCharMultibyte(file_name, '/');
   const std::string target =
       folder + (slash == std::string::npos ? file_name : file_name.substr(slash));
   Env* env = CurrentEnv();
-  const int result = CopyReplacing(env, file_name, target) == 0 ? 1 : 0;
+  const int result = CopyReplacing(env, file_name, target).ok() ? 1 : 0;
   LogDetail("Trying to copy file: " + file_name + "\nTo file: " + target +
             "\nReturnValue = " + std::to_string(result) + "\n");
   return result;

@@ -7,6 +7,7 @@
 
 #include "relay/common/multibyte_text.h"
 #include "relay/platform/env.h"
+#include "relay/platform/scoped_fd.h"
 #include "relay/settings/relay_ini.h"
 
 namespace dbrelay {
@@ -20,20 +21,63 @@ std::string FormatStamp(const LocalTime& t) {
   return stamp;
 }
 
-// The folder that holds path, for syncing its entries: "." when path names no folder.
-std::string FolderOf(const std::string& path) {
-  size_t slash = FindLastCharMultibyte(path, '/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
+// The file at path, open and under its exclusive lock. A file removed or renamed while this call
+// waited for its lock is no longer the file at path: open again, so the record lands where readers
+// look for it.
+[[nodiscard]] Status OpenAndLock(Env* env, const std::string& path, ScopedFd* fd, bool* created) {
+  for (int attempt = 0;; ++attempt) {
+    Status s = env->OpenOrCreateFile(path, fd->Receive(), created);
+    if (s.ok()) s = env->LockFileExclusive(fd->get(), kTextFileLockWaitMilliseconds);
+    bool same = false;
+    if (s.ok()) s = env->IsFileAtPath(fd->get(), path, &same);
+    if (!s.ok() || same || attempt == 10) return s;
+  }
 }
 
-// Cuts the file back to old_size and closes it, so a failed append leaves no part of its record.
-// Returns error, the cause the caller reports.
-int CutBackAndFail(Env* env, int fd, uint64_t old_size, int error) {
-  if (env->TruncateFile(fd, old_size) == 0) env->SyncFile(fd);
-  env->CloseFile(fd);
-  return error;
+// A run killed in the middle of its write left part of its record behind: takes it off, so the
+// file keeps whole records only. The mark names the sizes before and with that record; a file that
+// is shorter or longer than such a part was changed by others and is left alone. size is the
+// file's length afterwards; marks_kept tells whether the file system keeps append marks.
+[[nodiscard]] Status CutTornTail(Env* env, int fd, uint64_t* size, bool* marks_kept) {
+  if (Status s = env->GetFileSize(fd, size); !s.ok()) return s;
+  bool marked = false;
+  uint64_t from = 0;
+  uint64_t to = 0;
+  Status mark = env->ReadAppendMark(fd, &marked, &from, &to);
+  // A mark this program did not write (EINVAL) is replaced by the next one.
+  *marks_kept = mark.ok() || mark.code() == EINVAL;
+  if (!mark.ok() || !marked || *size < from || *size >= to) return Status::OK();
+  Status s = env->TruncateFile(fd, from);
+  if (s.ok()) s = env->SyncFile(fd);
+  if (s.ok()) *size = from;
+  return s;
+}
+
+// Writes record at the end of the file, old_size long, and makes it durable (for a new file its
+// folder too). A failure cuts the file back to old_size, so it holds no part of the record.
+[[nodiscard]] Status WriteAndSync(Env* env, int fd, const std::string& path, bool created,
+                                  uint64_t old_size, bool marks_kept, std::string_view record) {
+  // Without marks (a file system that keeps none) the append goes on unmarked.
+  const bool marked =
+      marks_kept && env->SetAppendMark(fd, old_size, old_size + record.size()).ok();
+  // One write takes the whole record unless the disk fills; a short write is continued only to
+  // learn the system's reason.
+  Status s;
+  for (std::string_view rest = record; s.ok() && !rest.empty();) {
+    size_t written = 0;
+    s = env->WriteFile(fd, rest, &written);
+    if (s.ok() && written == 0) s = Status::FromErrno(EIO, "write");
+    if (s.ok()) rest.remove_prefix(written);
+  }
+  if (s.ok()) s = env->SyncFile(fd);
+  if (s.ok() && created) s = env->SyncFolder(FolderOf(path));
+  if (!s.ok()) {
+    if (env->TruncateFile(fd, old_size).ok()) (void)env->SyncFile(fd);
+    return s;
+  }
+  // A mark left behind names a whole record, which the next append keeps: clearing it may fail.
+  if (marked) (void)env->ClearAppendMark(fd);
+  return Status::OK();
 }
 
 }  // namespace
@@ -49,82 +93,24 @@ std::string BuildTextFileName(const std::string& configured_path,
   // A dot in a folder name is no extension: "/my.dir/q" must not turn into "<base>.dir/q".
   bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
 
+  // Appended piece by piece: GCC 12 warns (-Wrestrict) about "." + std::string at -O2.
   std::string name;
-  if (slash != std::string::npos) name = configured_path.substr(0, slash) + "/";
+  if (slash != std::string::npos) name.append(configured_path, 0, slash + 1);
   name += text_file_name.empty() ? FormatStamp(CurrentEnv()->GetLocalTime()) : text_file_name;
-  if (has_extension) name += "." + configured_path.substr(dot + 1);
+  if (has_extension) name.append(configured_path, dot);
   return name;
 }
 
 int AppendStatementToTextFile(const std::string& path, const std::string& statement) {
   Env* env = CurrentEnv();
-  const std::string record = statement + "\r\n";
-
-  int fd = -1;
+  ScopedFd fd(env);
   bool created = false;
-  // A file removed or renamed while this call waited for its lock is no longer the file at path:
-  // open again, so the record lands where readers look for it.
-  for (int attempt = 0;; ++attempt) {
-    if (int rc = env->OpenOrCreateFile(path, &fd, &created); rc != 0) return rc;
-    if (int rc = env->LockFileExclusive(fd, kTextFileLockWaitMilliseconds); rc != 0) {
-      env->CloseFile(fd);
-      return rc;
-    }
-    bool same = false;
-    if (int rc = env->IsFileAtPath(fd, path, &same); rc != 0) {
-      env->CloseFile(fd);
-      return rc;
-    }
-    if (same || attempt == 10) break;
-    env->CloseFile(fd);
-  }
-
-  uint64_t old_size = 0;
-  if (int rc = env->GetFileSize(fd, &old_size); rc != 0) {
-    env->CloseFile(fd);
-    return rc;
-  }
-
-  // A run killed in the middle of its write left part of its record behind: take it off first, so
-  // the file keeps whole records only. The mark names the sizes before and with that record; a
-  // file that is shorter or longer than such a part was changed by others and is left alone.
-  bool marked_before = false;
-  uint64_t from = 0;
-  uint64_t to = 0;
-  int mark_rc = env->ReadAppendMark(fd, &marked_before, &from, &to);
-  if (mark_rc == 0 && marked_before && old_size >= from && old_size < to) {
-    int rc = env->TruncateFile(fd, from);
-    if (rc == 0) rc = env->SyncFile(fd);
-    if (rc != 0) {
-      env->CloseFile(fd);
-      return rc;
-    }
-    old_size = from;
-  }
-  // Without marks (a file system that keeps none) the append goes on unmarked.
-  const bool marked = (mark_rc == 0 || mark_rc == EINVAL) &&
-                      env->SetAppendMark(fd, old_size, old_size + record.size()) == 0;
-
-  // One write takes the whole record unless the disk fills; a short write is continued only to
-  // learn the system's reason, and any failure takes the partial record off again.
-  std::string_view rest = record;
-  while (!rest.empty()) {
-    size_t written = 0;
-    int rc = env->WriteFile(fd, rest, &written);
-    if (rc == 0 && written == 0) rc = EIO;
-    if (rc != 0) return CutBackAndFail(env, fd, old_size, rc);
-    rest.remove_prefix(written);
-  }
-  if (int rc = env->SyncFile(fd); rc != 0) return CutBackAndFail(env, fd, old_size, rc);
-  if (created) {
-    if (int rc = env->SyncFolder(FolderOf(path)); rc != 0) {
-      return CutBackAndFail(env, fd, old_size, rc);
-    }
-  }
-  // A mark left behind names a whole record, which the next append keeps: clearing it may fail.
-  if (marked) env->ClearAppendMark(fd);
-  env->CloseFile(fd);  // the record is durable; a late close error changes nothing
-  return 0;
+  uint64_t size = 0;
+  bool marks_kept = false;
+  Status s = OpenAndLock(env, path, &fd, &created);
+  if (s.ok()) s = CutTornTail(env, fd.get(), &size, &marks_kept);
+  if (s.ok()) s = WriteAndSync(env, fd.get(), path, created, size, marks_kept, statement + "\r\n");
+  return s.code();
 }
 
 }  // namespace dbrelay

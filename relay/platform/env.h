@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "relay/common/status.h"
+
 namespace dbrelay {
 
 // A moment of the local clock (the time zone of the machine), to the millisecond.
@@ -43,8 +45,8 @@ class Env {
   // socket: each of descriptors 0, 1 and 2 that is closed is opened on /dev/null, so that no file
   // or database connection opened later takes its number and receives the console output; and
   // SIGPIPE is ignored, so a console write to a pipe whose reader has gone fails (undetected, like
-  // any console write) instead of ending the run. Returns 0 or the errno of the failed step.
-  virtual int PrepareProcess() = 0;
+  // any console write) instead of ending the run. Returns ok or the errno of the failed step.
+  virtual Status PrepareProcess() = 0;
 
   // Full path of the running executable as the system reported it on the first call, which the
   // program makes at start; empty when it could not be found. Later calls return the same path,
@@ -79,7 +81,7 @@ class Env {
   // The local time now.
   virtual LocalTime GetLocalTime() = 0;
 
-  // Processes (posix_process.cpp). Every call returns 0 or an errno value.
+  // Processes (posix_process.cpp). Every call returns ok or the errno of the failed system call.
 
   // Starts the program argv[0] with argv as its arguments, DbRelay's environment and current
   // folder, no shell, stdin and stdout on /dev/null, stderr shared. An absolute argv[0] is used as
@@ -87,62 +89,62 @@ class Env {
   // first, then in each folder of PATH (the order in which Windows starts a program named without
   // a folder), never against the current folder alone. A program that cannot be started
   // (missing, not executable, empty name) fails here, not later.
-  virtual int StartProcess(const std::vector<std::string>& argv, int* pid) = 0;
+  virtual Status StartProcess(const std::vector<std::string>& argv, int* pid) = 0;
 
   // Waits, without a time-out, until the process started by StartProcess ends. exit_code is its
   // exit status, or 128 + the signal number when a signal ended it.
-  virtual int WaitForProcess(int pid, int* exit_code) = 0;
+  virtual Status WaitForProcess(int pid, int* exit_code) = 0;
 
-  // Files (posix_files.cpp). Every call returns 0 or an errno value; descriptors are never
-  // inherited by child processes.
+  // Files (posix_files.cpp). Every call returns ok or the errno of the failed system call;
+  // descriptors are never inherited by child processes.
 
   // Opens the regular file at path for reading and writing, every write going to the end of the
   // file. Creates it when it is missing, mode 0660 before the umask (created then tells that this
   // call made it), and never truncates it. Never writes through a symbolic link at the last
   // component of path and never waits in the open: ELOOP for a link there (dangling or not),
   // EISDIR for a folder, EINVAL for a FIFO, a device or a socket.
-  virtual int OpenOrCreateFile(const std::string& path, int* fd, bool* created) = 0;
+  virtual Status OpenOrCreateFile(const std::string& path, int* fd, bool* created) = 0;
 
   // Takes the exclusive advisory lock (flock) of the open file, waiting for up to timeout_ms while
   // another open file description holds it; EWOULDBLOCK when the wait runs out. Closing the
   // descriptor releases the lock.
-  virtual int LockFileExclusive(int fd, int timeout_ms) = 0;
+  virtual Status LockFileExclusive(int fd, int timeout_ms) = 0;
 
   // Whether path names the very file open at fd now (false when the file was removed or replaced).
-  virtual int IsFileAtPath(int fd, const std::string& path, bool* same) = 0;
+  virtual Status IsFileAtPath(int fd, const std::string& path, bool* same) = 0;
 
-  virtual int GetFileSize(int fd, uint64_t* size) = 0;
+  virtual Status GetFileSize(int fd, uint64_t* size) = 0;
 
   // One write call: written is set to what the system took, which may be less than data.
-  virtual int WriteFile(int fd, std::string_view data, size_t* written) = 0;
+  virtual Status WriteFile(int fd, std::string_view data, size_t* written) = 0;
 
   // Makes the file's data and size durable (fsync).
-  virtual int SyncFile(int fd) = 0;
+  virtual Status SyncFile(int fd) = 0;
 
-  virtual int TruncateFile(int fd, uint64_t size) = 0;
-  virtual int CloseFile(int fd) = 0;
+  virtual Status TruncateFile(int fd, uint64_t size) = 0;
+  virtual Status CloseFile(int fd) = 0;
 
   // A mark kept with the open file itself (an extended attribute) that says an append is under way:
   // the size the file had before it and the size it has with the whole record. It outlives a
   // process killed in the middle of its write. ReadAppendMark sets present to false when there is
   // none; ENOTSUP (or EOPNOTSUPP) when the file system keeps no such marks.
-  virtual int ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to) = 0;
-  virtual int SetAppendMark(int fd, uint64_t from, uint64_t to) = 0;
-  virtual int ClearAppendMark(int fd) = 0;
+  virtual Status ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to) = 0;
+  virtual Status SetAppendMark(int fd, uint64_t from, uint64_t to) = 0;
+  virtual Status ClearAppendMark(int fd) = 0;
 
   // Makes the entries of folder durable, so a file created or renamed in it stays after a crash.
-  virtual int SyncFolder(const std::string& folder) = 0;
+  virtual Status SyncFolder(const std::string& folder) = 0;
 
   // Creates a new empty file with a unique name in the folder of path, named after path, and
   // returns its name; the caller renames or removes it.
-  virtual int CreateTempFileBeside(const std::string& path, std::string* temp_path) = 0;
+  virtual Status CreateTempFileBeside(const std::string& path, std::string* temp_path) = 0;
 
   // Replaces the contents of to with those of from, giving to the permissions of from.
-  virtual int CopyFileContents(const std::string& from, const std::string& to) = 0;
+  virtual Status CopyFileContents(const std::string& from, const std::string& to) = 0;
 
   // Atomically puts from in place of to, replacing a file already there.
-  virtual int RenameFile(const std::string& from, const std::string& to) = 0;
-  virtual int RemoveFile(const std::string& path) = 0;
+  virtual Status RenameFile(const std::string& from, const std::string& to) = 0;
+  virtual Status RemoveFile(const std::string& path) = 0;
 };
 
 // Forwards every call to another Env; tests override single calls.
@@ -151,7 +153,7 @@ class EnvWrapper : public Env {
   explicit EnvWrapper(Env* target) : target_(target) {}
   Env* target() const { return target_; }
 
-  int PrepareProcess() override { return target_->PrepareProcess(); }
+  Status PrepareProcess() override { return target_->PrepareProcess(); }
   std::string ExecutablePath() override { return target_->ExecutablePath(); }
   void WriteConsole(std::string_view text) override { target_->WriteConsole(text); }
   void SleepForMilliseconds(int ms) override { target_->SleepForMilliseconds(ms); }
@@ -163,46 +165,46 @@ class EnvWrapper : public Env {
     return target_->LoadModuleSymbol(file_name, symbol);
   }
   LocalTime GetLocalTime() override { return target_->GetLocalTime(); }
-  int StartProcess(const std::vector<std::string>& argv, int* pid) override {
+  Status StartProcess(const std::vector<std::string>& argv, int* pid) override {
     return target_->StartProcess(argv, pid);
   }
-  int WaitForProcess(int pid, int* exit_code) override {
+  Status WaitForProcess(int pid, int* exit_code) override {
     return target_->WaitForProcess(pid, exit_code);
   }
-  int OpenOrCreateFile(const std::string& path, int* fd, bool* created) override {
+  Status OpenOrCreateFile(const std::string& path, int* fd, bool* created) override {
     return target_->OpenOrCreateFile(path, fd, created);
   }
-  int LockFileExclusive(int fd, int timeout_ms) override {
+  Status LockFileExclusive(int fd, int timeout_ms) override {
     return target_->LockFileExclusive(fd, timeout_ms);
   }
-  int IsFileAtPath(int fd, const std::string& path, bool* same) override {
+  Status IsFileAtPath(int fd, const std::string& path, bool* same) override {
     return target_->IsFileAtPath(fd, path, same);
   }
-  int GetFileSize(int fd, uint64_t* size) override { return target_->GetFileSize(fd, size); }
-  int WriteFile(int fd, std::string_view data, size_t* written) override {
+  Status GetFileSize(int fd, uint64_t* size) override { return target_->GetFileSize(fd, size); }
+  Status WriteFile(int fd, std::string_view data, size_t* written) override {
     return target_->WriteFile(fd, data, written);
   }
-  int SyncFile(int fd) override { return target_->SyncFile(fd); }
-  int TruncateFile(int fd, uint64_t size) override { return target_->TruncateFile(fd, size); }
-  int CloseFile(int fd) override { return target_->CloseFile(fd); }
-  int ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to) override {
+  Status SyncFile(int fd) override { return target_->SyncFile(fd); }
+  Status TruncateFile(int fd, uint64_t size) override { return target_->TruncateFile(fd, size); }
+  Status CloseFile(int fd) override { return target_->CloseFile(fd); }
+  Status ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to) override {
     return target_->ReadAppendMark(fd, present, from, to);
   }
-  int SetAppendMark(int fd, uint64_t from, uint64_t to) override {
+  Status SetAppendMark(int fd, uint64_t from, uint64_t to) override {
     return target_->SetAppendMark(fd, from, to);
   }
-  int ClearAppendMark(int fd) override { return target_->ClearAppendMark(fd); }
-  int SyncFolder(const std::string& folder) override { return target_->SyncFolder(folder); }
-  int CreateTempFileBeside(const std::string& path, std::string* temp_path) override {
+  Status ClearAppendMark(int fd) override { return target_->ClearAppendMark(fd); }
+  Status SyncFolder(const std::string& folder) override { return target_->SyncFolder(folder); }
+  Status CreateTempFileBeside(const std::string& path, std::string* temp_path) override {
     return target_->CreateTempFileBeside(path, temp_path);
   }
-  int CopyFileContents(const std::string& from, const std::string& to) override {
+  Status CopyFileContents(const std::string& from, const std::string& to) override {
     return target_->CopyFileContents(from, to);
   }
-  int RenameFile(const std::string& from, const std::string& to) override {
+  Status RenameFile(const std::string& from, const std::string& to) override {
     return target_->RenameFile(from, to);
   }
-  int RemoveFile(const std::string& path) override { return target_->RemoveFile(path); }
+  Status RemoveFile(const std::string& path) override { return target_->RemoveFile(path); }
 
  private:
   Env* target_;

@@ -31,15 +31,16 @@ int OpenWhenClosed(int fd) {
 
 }  // namespace
 
-int PosixEnv::PrepareProcess() {
+Status PosixEnv::PrepareProcess() {
   for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-    if (int rc = OpenWhenClosed(fd); rc != 0) return rc;
+    if (int rc = OpenWhenClosed(fd); rc != 0) return Status::FromErrno(rc, "open /dev/null");
   }
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   // A child starts with default dispositions again (StartProcess resets them).
-  return ::sigaction(SIGPIPE, &ignore, nullptr) == 0 ? 0 : errno;
+  if (::sigaction(SIGPIPE, &ignore, nullptr) == 0) return Status::OK();
+  return Status::FromErrno(errno, "sigaction");
 }
 
 std::string PosixEnv::ExecutablePath() {

@@ -8,7 +8,7 @@ namespace dbrelay {
 
 class PosixEnv final : public Env {
  public:
-  int PrepareProcess() override;
+  Status PrepareProcess() override;
   std::string ExecutablePath() override;
   void WriteConsole(std::string_view text) override;
   void SleepForMilliseconds(int ms) override;
@@ -19,26 +19,26 @@ class PosixEnv final : public Env {
   LocalTime GetLocalTime() override;  // posix_clock.cpp
 
   // posix_process.cpp
-  int StartProcess(const std::vector<std::string>& argv, int* pid) override;
-  int WaitForProcess(int pid, int* exit_code) override;
+  Status StartProcess(const std::vector<std::string>& argv, int* pid) override;
+  Status WaitForProcess(int pid, int* exit_code) override;
 
   // posix_files.cpp
-  int OpenOrCreateFile(const std::string& path, int* fd, bool* created) override;
-  int LockFileExclusive(int fd, int timeout_ms) override;
-  int IsFileAtPath(int fd, const std::string& path, bool* same) override;
-  int GetFileSize(int fd, uint64_t* size) override;
-  int WriteFile(int fd, std::string_view data, size_t* written) override;
-  int SyncFile(int fd) override;
-  int TruncateFile(int fd, uint64_t size) override;
-  int ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to) override;
-  int SetAppendMark(int fd, uint64_t from, uint64_t to) override;
-  int ClearAppendMark(int fd) override;
-  int CloseFile(int fd) override;
-  int SyncFolder(const std::string& folder) override;
-  int CreateTempFileBeside(const std::string& path, std::string* temp_path) override;
-  int CopyFileContents(const std::string& from, const std::string& to) override;
-  int RenameFile(const std::string& from, const std::string& to) override;
-  int RemoveFile(const std::string& path) override;
+  Status OpenOrCreateFile(const std::string& path, int* fd, bool* created) override;
+  Status LockFileExclusive(int fd, int timeout_ms) override;
+  Status IsFileAtPath(int fd, const std::string& path, bool* same) override;
+  Status GetFileSize(int fd, uint64_t* size) override;
+  Status WriteFile(int fd, std::string_view data, size_t* written) override;
+  Status SyncFile(int fd) override;
+  Status TruncateFile(int fd, uint64_t size) override;
+  Status ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to) override;
+  Status SetAppendMark(int fd, uint64_t from, uint64_t to) override;
+  Status ClearAppendMark(int fd) override;
+  Status CloseFile(int fd) override;
+  Status SyncFolder(const std::string& folder) override;
+  Status CreateTempFileBeside(const std::string& path, std::string* temp_path) override;
+  Status CopyFileContents(const std::string& from, const std::string& to) override;
+  Status RenameFile(const std::string& from, const std::string& to) override;
+  Status RemoveFile(const std::string& path) override;
 
  private:
   std::optional<std::string> executable_path_;  // resolved once, on the first call

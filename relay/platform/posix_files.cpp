@@ -38,8 +38,8 @@ int CheckRegularFile(int fd) {
 
 }  // namespace
 
-int PosixEnv::OpenOrCreateFile(const std::string& path, int* fd, bool* created) {
-  if (path.empty()) return ENOENT;
+Status PosixEnv::OpenOrCreateFile(const std::string& path, int* fd, bool* created) {
+  if (path.empty()) return Status::FromErrno(ENOENT, "open");
   // O_NOFOLLOW: a link at the path, planted or dangling, is refused (ELOOP) and never written
   // through. Parked statements may hold personal data: a new file is for owner and group only.
   constexpr int kFlags = O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW;
@@ -51,32 +51,32 @@ int PosixEnv::OpenOrCreateFile(const std::string& path, int* fd, bool* created) 
     if (f >= 0) {
       *fd = f;
       *created = true;
-      return 0;
+      return Status::OK();
     }
     if (errno == EINTR) continue;
-    if (errno != EEXIST) return Errno();
+    if (errno != EEXIST) return Status::FromErrno(Errno(), "open");
     // O_NONBLOCK: the open of a FIFO or a device must not wait; O_NOCTTY: nor adopt a terminal.
     f = ::open(path.c_str(), kFlags | O_NONBLOCK | O_NOCTTY);
     if (f < 0) {
       if (errno == ENOENT || errno == EINTR) continue;
-      return Errno();
+      return Status::FromErrno(Errno(), "open");
     }
     int rc = CheckRegularFile(f);
     if (rc != 0) {
       ::close(f);
-      return rc;
+      return Status::FromErrno(rc, "open");
     }
     *fd = f;
     *created = false;
-    return 0;
+    return Status::OK();
   }
-  return EAGAIN;
+  return Status::FromErrno(EAGAIN, "open");
 }
 
-int PosixEnv::LockFileExclusive(int fd, int timeout_ms) {
-  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
-  if (errno != EWOULDBLOCK && errno != EINTR) return Errno();
-  if (timeout_ms <= 0) return EWOULDBLOCK;
+Status PosixEnv::LockFileExclusive(int fd, int timeout_ms) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return Status::OK();
+  if (errno != EWOULDBLOCK && errno != EINTR) return Status::FromErrno(Errno(), "flock");
+  if (timeout_ms <= 0) return Status::FromErrno(EWOULDBLOCK, "flock");
 
   // flock has no time-out of its own. Polling it would let a steady stream of other appenders
   // starve this one, so block in it, and let a timer aimed at this thread interrupt the wait
@@ -86,7 +86,7 @@ int PosixEnv::LockFileExclusive(int fd, int timeout_ms) {
   wake.sa_handler = [](int) {};
   sigemptyset(&wake.sa_mask);
   wake.sa_flags = 0;  // no SA_RESTART: the tick must end the blocked flock with EINTR
-  if (::sigaction(SIGALRM, &wake, &old_action) != 0) return Errno();
+  if (::sigaction(SIGALRM, &wake, &old_action) != 0) return Status::FromErrno(Errno(), "flock");
   sigset_t alarm_only, old_mask;
   sigemptyset(&alarm_only);
   sigaddset(&alarm_only, SIGALRM);
@@ -127,51 +127,53 @@ int PosixEnv::LockFileExclusive(int fd, int timeout_ms) {
   }
   ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   ::sigaction(SIGALRM, &old_action, nullptr);
-  return result;
+  return result == 0 ? Status::OK() : Status::FromErrno(result, "flock");
 }
 
-int PosixEnv::IsFileAtPath(int fd, const std::string& path, bool* same) {
+Status PosixEnv::IsFileAtPath(int fd, const std::string& path, bool* same) {
   struct stat open_file {
   }, named{};
-  if (::fstat(fd, &open_file) != 0) return Errno();
+  if (::fstat(fd, &open_file) != 0) return Status::FromErrno(Errno(), "stat");
   if (::stat(path.c_str(), &named) != 0) {
     if (errno == ENOENT) {
       *same = false;
-      return 0;
+      return Status::OK();
     }
-    return Errno();
+    return Status::FromErrno(Errno(), "stat");
   }
   *same = open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
-  return 0;
+  return Status::OK();
 }
 
-int PosixEnv::GetFileSize(int fd, uint64_t* size) {
+Status PosixEnv::GetFileSize(int fd, uint64_t* size) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return Errno();
+  if (::fstat(fd, &st) != 0) return Status::FromErrno(Errno(), "fstat");
   *size = static_cast<uint64_t>(st.st_size);
-  return 0;
+  return Status::OK();
 }
 
-int PosixEnv::WriteFile(int fd, std::string_view data, size_t* written) {
+Status PosixEnv::WriteFile(int fd, std::string_view data, size_t* written) {
   for (;;) {
     ssize_t n = ::write(fd, data.data(), data.size());
     if (n >= 0) {
       *written = static_cast<size_t>(n);
-      return 0;
+      return Status::OK();
     }
     if (errno != EINTR) {
       *written = 0;
-      return Errno();
+      return Status::FromErrno(Errno(), "write");
     }
   }
 }
 
-int PosixEnv::SyncFile(int fd) { return ::fsync(fd) == 0 ? 0 : Errno(); }
+Status PosixEnv::SyncFile(int fd) {
+  return ::fsync(fd) == 0 ? Status::OK() : Status::FromErrno(Errno(), "fsync");
+}
 
-int PosixEnv::TruncateFile(int fd, uint64_t size) {
+Status PosixEnv::TruncateFile(int fd, uint64_t size) {
   for (;;) {
-    if (::ftruncate(fd, static_cast<off_t>(size)) == 0) return 0;
-    if (errno != EINTR) return Errno();
+    if (::ftruncate(fd, static_cast<off_t>(size)) == 0) return Status::OK();
+    if (errno != EINTR) return Status::FromErrno(Errno(), "ftruncate");
   }
 }
 
@@ -179,13 +181,14 @@ namespace {
 constexpr const char* kAppendMarkName = "user.dbrelay.append";
 }  // namespace
 
-int PosixEnv::ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to) {
+Status PosixEnv::ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to) {
   *present = false;
   char text[64];
   ssize_t n = ::fgetxattr(fd, kAppendMarkName, text, sizeof text - 1);
   if (n < 0) {
-    if (errno == ENODATA) return 0;
-    return errno == ERANGE ? EINVAL : Errno();  // too long to be ours
+    if (errno == ENODATA) return Status::OK();
+    // A mark too long to be ours.
+    return Status::FromErrno(errno == ERANGE ? EINVAL : Errno(), "fgetxattr");
   }
   text[n] = '\0';
   unsigned long long before = 0, after = 0;
@@ -193,61 +196,63 @@ int PosixEnv::ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to
   // A mark this program did not write names no sizes to act on.
   if (std::sscanf(text, "%llu %llu%n", &before, &after, &consumed) != 2 || consumed != n ||
       before > after) {
-    return EINVAL;
+    return Status::FromErrno(EINVAL, "fgetxattr");
   }
   *present = true;
   *from = before;
   *to = after;
-  return 0;
+  return Status::OK();
 }
 
-int PosixEnv::SetAppendMark(int fd, uint64_t from, uint64_t to) {
+Status PosixEnv::SetAppendMark(int fd, uint64_t from, uint64_t to) {
   std::string text = std::to_string(from) + " " + std::to_string(to);
-  return ::fsetxattr(fd, kAppendMarkName, text.data(), text.size(), 0) == 0 ? 0 : Errno();
+  if (::fsetxattr(fd, kAppendMarkName, text.data(), text.size(), 0) == 0) return Status::OK();
+  return Status::FromErrno(Errno(), "fsetxattr");
 }
 
-int PosixEnv::ClearAppendMark(int fd) {
-  if (::fremovexattr(fd, kAppendMarkName) == 0 || errno == ENODATA) return 0;
-  return Errno();
+Status PosixEnv::ClearAppendMark(int fd) {
+  if (::fremovexattr(fd, kAppendMarkName) == 0 || errno == ENODATA) return Status::OK();
+  return Status::FromErrno(Errno(), "fremovexattr");
 }
 
-int PosixEnv::CloseFile(int fd) {
+Status PosixEnv::CloseFile(int fd) {
   // Linux releases the descriptor even when close reports EINTR: never close twice.
-  return ::close(fd) == 0 || errno == EINTR ? 0 : Errno();
+  return ::close(fd) == 0 || errno == EINTR ? Status::OK() : Status::FromErrno(Errno(), "close");
 }
 
-int PosixEnv::SyncFolder(const std::string& folder) {
+Status PosixEnv::SyncFolder(const std::string& folder) {
   int f = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (f < 0) return Errno();
+  if (f < 0) return Status::FromErrno(Errno(), "fsync folder");
   int rc = ::fsync(f) == 0 ? 0 : Errno();
   ::close(f);
-  return rc;
+  return rc == 0 ? Status::OK() : Status::FromErrno(rc, "fsync folder");
 }
 
-int PosixEnv::CreateTempFileBeside(const std::string& path, std::string* temp_path) {
+Status PosixEnv::CreateTempFileBeside(const std::string& path, std::string* temp_path) {
   std::string name = path + ".tmp-XXXXXX";
   int f = ::mkostemp(name.data(), O_CLOEXEC);
-  if (f < 0) return Errno();
+  if (f < 0) return Status::FromErrno(Errno(), "mkostemp");
   ::close(f);
   *temp_path = name;
-  return 0;
+  return Status::OK();
 }
 
-int PosixEnv::CopyFileContents(const std::string& from, const std::string& to) {
+Status PosixEnv::CopyFileContents(const std::string& from, const std::string& to) {
   std::error_code error;
   std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
-  if (!error) return 0;
-  return error.category() == std::generic_category() || error.category() == std::system_category()
-             ? (error.value() != 0 ? error.value() : EIO)
-             : EIO;
+  if (!error) return Status::OK();
+  const bool system_error =
+      error.category() == std::generic_category() || error.category() == std::system_category();
+  return Status::FromErrno(system_error ? error.value() : EIO, "copy_file");
 }
 
-int PosixEnv::RenameFile(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : Errno();
+Status PosixEnv::RenameFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return Status::OK();
+  return Status::FromErrno(Errno(), "rename");
 }
 
-int PosixEnv::RemoveFile(const std::string& path) {
-  return ::unlink(path.c_str()) == 0 ? 0 : Errno();
+Status PosixEnv::RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 ? Status::OK() : Status::FromErrno(Errno(), "unlink");
 }
 
 }  // namespace dbrelay

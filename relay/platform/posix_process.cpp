@@ -62,20 +62,24 @@ int FindProgram(const std::string& name, const std::string& own_path, std::strin
 
 }  // namespace
 
-int PosixEnv::StartProcess(const std::vector<std::string>& argv, int* pid) {
-  if (argv.empty() || argv[0].empty()) return ENOENT;
+Status PosixEnv::StartProcess(const std::vector<std::string>& argv, int* pid) {
+  if (argv.empty() || argv[0].empty()) return Status::FromErrno(ENOENT, "posix_spawn");
   std::string program;
-  if (int rc = FindProgram(argv[0], ExecutablePath(), &program); rc != 0) return rc;
+  if (int rc = FindProgram(argv[0], ExecutablePath(), &program); rc != 0) {
+    return Status::FromErrno(rc, "posix_spawn");
+  }
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
-  if (int rc = ::posix_spawn_file_actions_init(&actions); rc != 0) return rc;
+  if (int rc = ::posix_spawn_file_actions_init(&actions); rc != 0) {
+    return Status::FromErrno(rc, "posix_spawn");
+  }
   posix_spawnattr_t attr;
   if (int rc = ::posix_spawnattr_init(&attr); rc != 0) {
     ::posix_spawn_file_actions_destroy(&actions);
-    return rc;
+    return Status::FromErrno(rc, "posix_spawn");
   }
   // The child has no window: nothing to read, nothing shown. stderr stays ours, so a failing
   // program can still say why.
@@ -95,18 +99,18 @@ int PosixEnv::StartProcess(const std::vector<std::string>& argv, int* pid) {
   if (rc == 0) rc = ::posix_spawn(&child, program.c_str(), &actions, &attr, args.data(), environ);
   ::posix_spawnattr_destroy(&attr);
   ::posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return rc;
+  if (rc != 0) return Status::FromErrno(rc, "posix_spawn");
   *pid = child;
-  return 0;
+  return Status::OK();
 }
 
-int PosixEnv::WaitForProcess(int pid, int* exit_code) {
+Status PosixEnv::WaitForProcess(int pid, int* exit_code) {
   int status = 0;
   for (;;) {
     pid_t r = ::waitpid(pid, &status, 0);
     if (r == pid) break;
     if (r < 0 && errno == EINTR) continue;
-    return r < 0 ? errno : ECHILD;
+    return Status::FromErrno(r < 0 ? errno : ECHILD, "waitpid");
   }
   if (WIFEXITED(status)) {
     *exit_code = WEXITSTATUS(status);
@@ -115,7 +119,7 @@ int PosixEnv::WaitForProcess(int pid, int* exit_code) {
   } else {
     *exit_code = 128;  // cannot happen without WUNTRACED; never reads as success
   }
-  return 0;
+  return Status::OK();
 }
 
 }  // namespace dbrelay

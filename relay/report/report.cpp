@@ -18,7 +18,7 @@ int ReportPauseMilliseconds() {
   return ms;
 }
 
-void ReportError(const std::string& text, bool mailing_suppressed) {
+void ReportError(const std::string& text, Mailing mailing) {
   Env* env = CurrentEnv();
   bool shown = ReadIniInt(settings::kMsgBoxOnError) == 1 && env->ShowNotice(text);
   if (!shown) {
@@ -26,11 +26,13 @@ void ReportError(const std::string& text, bool mailing_suppressed) {
     env->SleepForMilliseconds(ReportPauseMilliseconds());
   }
   // Mail hand-off: the text has been shown; it is mailed last. SendEmail reports its own failures.
-  if (!mailing_suppressed && ReadIniInt(settings::kEmailOnError) == 1) SendEmail(text);
+  if (mailing == Mailing::kAllowed && ReadIniInt(settings::kEmailOnError) == 1) {
+    SendEmail(text);
+  }
 }
 
 void LogDetail(const std::string& text) {
-  if (ReadIniInt(settings::kDetailedLog) != 0) ReportError(text, kMailingAllowed);
+  if (ReadIniInt(settings::kDetailedLog) != 0) ReportError(text, Mailing::kAllowed);
 }
 
 }  // namespace dbrelay

@@ -9,9 +9,9 @@
 
 namespace dbrelay {
 
-// Values of ReportError's flag.
-inline constexpr bool kMailingAllowed = false;
-inline constexpr bool kMailingSuppressed = true;
+// Whether ReportError may hand its text on to the mail step. Failures of the mail step itself are
+// reported with kSuppressed, so a report never starts another mail.
+enum class Mailing { kAllowed, kSuppressed };
 
 // The pause after a console report, in milliseconds. DBRELAY_REPORT_PAUSE_MS may shorten (or
 // lengthen) it for tests and batch callers; a value that is not a non-negative number is ignored.
@@ -19,7 +19,7 @@ inline constexpr int kReportPauseMilliseconds = 5000;
 int ReportPauseMilliseconds();
 
 // Shows text verbatim (never as a format) and then hands it to the mail step.
-void ReportError(const std::string& text, bool mailing_suppressed);
+void ReportError(const std::string& text, Mailing mailing);
 
 // Reports text with mailing allowed when DetailedLog is not 0; otherwise does nothing.
 void LogDetail(const std::string& text);

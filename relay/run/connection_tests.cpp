@@ -39,7 +39,7 @@ void TestConnection(const settings::SettingKey& key) {
     // A connection that cannot even be closed is a failed test, shown like any other.
     result += FormatComErrorReport(error);
   }
-  ReportError(result, kMailingSuppressed);
+  ReportError(result, Mailing::kSuppressed);
 }
 
 }  // namespace

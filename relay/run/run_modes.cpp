@@ -88,8 +88,8 @@ RunMode ChooseRunMode(std::string_view first_argument) {
 
 int RelayMain(int argc, const char* const* argv) {
   // First of all, before anything opens a file or a socket.
-  if (CurrentEnv()->PrepareProcess() != 0 || !InitializeFramework()) {
-    ReportError("Fatal Error: MFC initialization failed\n", kMailingAllowed);
+  if (!CurrentEnv()->PrepareProcess().ok() || !InitializeFramework()) {
+    ReportError("Fatal Error: MFC initialization failed\n", Mailing::kAllowed);
     return -1;
   }
   // Answered before any setting is read: nothing is shown but the text, nothing is touched.
@@ -102,13 +102,13 @@ int RelayMain(int argc, const char* const* argv) {
   if (int error = SettingsFileReadError(); error != 0) {
     ReportError(FormatText("Unable to read settings file: %s\n\nError returned = %d\n",
                            GetIniPath().c_str(), error),
-                kMailingSuppressed);
+                Mailing::kSuppressed);
   }
   LogDetail(JoinCommandLine(argc, argv));
 
   // One to three arguments after the program path; argc 1 wraps to a large number and fails too.
   if (static_cast<uint32_t>(argc - 2) > 2u) {
-    ReportError(UsageText(), kMailingAllowed);
+    ReportError(UsageText(), Mailing::kAllowed);
     return -1;
   }
 

@@ -77,7 +77,7 @@ int DeliverToTextFile(const StatementArguments& args) {
   if (code != 0) {
     ReportError(FormatText("Unable to write to text file: %s\n\n%s\n\nError returned = %d\n",
                            path.c_str(), args.statement.c_str(), code),
-                kMailingAllowed);
+                Mailing::kAllowed);
   }
   return code;
 }
@@ -97,7 +97,7 @@ int ExecuteOnOpenConnection(CADODatabase& database, const StatementArguments& ar
   // "Less then" is the system's own text: callers and their scripts match it as it stands.
   ReportError(FormatText("Less then expected lines are affected in query:%s\n\n%s\nGetLastError = %d\n",
                          args.statement.c_str(), error_text.c_str(), last_error),
-              kMailingAllowed);
+              Mailing::kAllowed);
   return -1;
 }
 
@@ -117,7 +117,7 @@ int RunDatabasePhase(CADODatabase& database, const StatementArguments& args) {
       std::string error_text = database.GetLastErrorText();
       int last_error = LastSystemError();
       ReportError(FormatText("%s\nGetLastError = %d\n", error_text.c_str(), last_error),
-                  kMailingAllowed);
+                  Mailing::kAllowed);
       database.Close();
       return -1;
     }
@@ -137,7 +137,7 @@ int RunStatement(int argc, const char* const* argv) {
     if (result != 0) {
       ReportError(FormatText("Unable to sign file: %s\n\nError returned = %d\n",
                              args.file_name.c_str(), result),
-                  kMailingAllowed);
+                  Mailing::kAllowed);
       return -1;
     }
   }
@@ -155,7 +155,7 @@ int RunStatement(int argc, const char* const* argv) {
     std::string text;
     for (int i = 0; i < argc; ++i) text += std::string("\n") + argv[i];
     text += "\n";
-    ReportError(text, kMailingAllowed);
+    ReportError(text, Mailing::kAllowed);
     ReportComError(error);
     return -1;
   }

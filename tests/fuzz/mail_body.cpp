@@ -166,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(dbrelay::NormalizeLineEnds(normal) == normal);
 
   // Callers refuse a header with a line break before composing; so does this target.
-  if (dbrelay::HasLineBreakOrNul(subject)) subject.clear();
+  if (dbrelay::HasCrLfOrNul(subject)) subject.clear();
   dbrelay::MailHeaders headers;
   headers.date = "Thu, 10 Dec 2026 01:02:03 +0000";
   headers.from = "<relay@example.com>";

@@ -1,20 +1,12 @@
 #include "tests/reliability/relay_fleet.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
 #include "tests/support/odbc_config.h"
 
 namespace reliability {
 
-using testing_support::ProcessResult;
 using testing_support::RunOptions;
 
 std::vector<std::string> PrimaryDownToTextFile(const testing_support::RelaySandbox& relay,
@@ -27,67 +19,28 @@ std::vector<std::string> PrimaryDownToTextFile(const testing_support::RelaySandb
 RunOptions RelayOptions() {
   RunOptions options;
   options.env = testing_support::OdbcConfig::Get().Env();
-  options.env["DBRELAY_REPORT_PAUSE_MS"] = "0";
+  options.env.insert_or_assign("DBRELAY_REPORT_PAUSE_MS", std::string(1, '0'));
   options.unset_env = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
   return options;
 }
 
+namespace {
+
+testing_support::ChildOptions StartedOptions(const RunOptions& options,
+                                             const std::string& stdout_path) {
+  testing_support::ChildOptions child;
+  child.run = options;
+  child.out = stdout_path.empty() ? testing_support::ChildOptions::Out::kNull
+                                  : testing_support::ChildOptions::Out::kFile;
+  child.out_file = stdout_path;
+  return child;
+}
+
+}  // namespace
+
 StartedProcess::StartedProcess(const std::vector<std::string>& argv, const RunOptions& options,
-                               const std::string& stdout_path) {
-  std::vector<std::string> env_strings = testing_support::ChildEnvironment(options);
-  std::vector<char*> envp;
-  for (std::string& e : env_strings) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  const std::string out = stdout_path.empty() ? "/dev/null" : stdout_path;
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
-  pid_ = pid;
-}
-
-StartedProcess::~StartedProcess() {
-  if (!reaped_) {
-    Kill(SIGKILL);
-    Wait();
-  }
-}
-
-void StartedProcess::Kill(int signal) const {
-  if (!reaped_) ::kill(pid_, signal);  // a zombie keeps its pid until reaped: never another's
-}
-
-bool StartedProcess::Ended() {
-  if (reaped_) return true;
-  int status = 0;
-  pid_t done = ::waitpid(pid_, &status, WNOHANG);
-  if (done != pid_) return false;
-  reaped_ = true;
-  if (WIFEXITED(status)) result_.exit_status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
-  return true;
-}
-
-ProcessResult StartedProcess::Wait() {
-  if (!reaped_) {
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    reaped_ = true;
-    if (WIFEXITED(status)) result_.exit_status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
-  }
-  return result_;
-}
+                               const std::string& stdout_path)
+    : ChildProcess(argv, StartedOptions(options, stdout_path)) {}
 
 bool SplitRecords(const std::string& content, std::vector<std::string>* records,
                   size_t* torn_at) {

@@ -20,25 +20,10 @@ testing_support::RunOptions RelayOptions();
 
 // A process started with stdin on /dev/null, stdout to stdout_path (/dev/null when empty); stderr
 // is the test's.
-class StartedProcess {
+class StartedProcess : public testing_support::ChildProcess {
  public:
   StartedProcess(const std::vector<std::string>& argv, const testing_support::RunOptions& options,
                  const std::string& stdout_path = "");
-  ~StartedProcess();  // kills and reaps a process still running
-  StartedProcess(const StartedProcess&) = delete;
-  StartedProcess& operator=(const StartedProcess&) = delete;
-
-  int pid() const { return pid_; }
-  void Kill(int signal) const;
-  // Whether the process has ended, without waiting (reaps it when it has).
-  bool Ended();
-  // Waits for the end: exit_status and signal as RunProcess reports them.
-  testing_support::ProcessResult Wait();
-
- private:
-  int pid_ = -1;
-  bool reaped_ = false;
-  testing_support::ProcessResult result_;
 };
 
 // The records of a local text file: every record ends in CRLF. Returns false, with the offset in

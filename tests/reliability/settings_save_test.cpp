@@ -67,7 +67,8 @@ TEST_P(SettingsSaveTest, EveryRunSeesAWholeFile) {
   for (int r = 0; r < kRunners; ++r) {
     runners.emplace_back([&, r] {
       for (int i = 0; i < kRunsEach; ++i) {
-        auto result = relay.Run({MakeStatement("r" + std::to_string(r), i, 10)}, RelayOptions());
+        const std::string tag = std::string("r").append(std::to_string(r));
+        auto result = relay.Run({MakeStatement(tag, i, 10)}, RelayOptions());
         if (result.exit_status != 0 || !result.out.empty()) {
           std::lock_guard<std::mutex> lock(mutex);
           failures.push_back("exit " + std::to_string(result.exit_status) + ": " + result.out);

@@ -40,11 +40,13 @@ TEST(StormTest, SixtyFourProcessesAtOnceLeaveEveryRecordWhole) {
     workers.emplace_back([&, w] {
       for (int i = 0; i < kStatementsEach; ++i) {
         // Several pages per record, so that interleaved or torn writes show.
-        std::string statement = MakeStatement("w" + std::to_string(w), i, 9000);
+        std::string statement =
+            MakeStatement(std::string("w").append(std::to_string(w)), i, 9000);
         auto result = relay.Run({statement}, RelayOptions());
         if (result.exit_status != 0 || !result.out.empty()) {
           std::lock_guard<std::mutex> lock(mutex);
-          failures.push_back("w" + std::to_string(w) + " #" + std::to_string(i) + ": exit " +
+          failures.push_back(std::string("w").append(std::to_string(w)) + " #" +
+                             std::to_string(i) + ": exit " +
                              std::to_string(result.exit_status) + ", output: " +
                              result.out.substr(0, 300));
         }
@@ -92,7 +94,7 @@ TEST(StormTest, RunsKilledAtRandomMomentsLeaveOnlyWholeRecords) {
       std::mt19937 random(seed + static_cast<unsigned>(w));
       std::uniform_int_distribution<int> delay_us(0, 40000);
       for (int i = 0; i < kRunsEach; ++i) {
-        const std::string tag = "k" + std::to_string(w);
+        const std::string tag = std::string("k").append(std::to_string(w));
         // Large records keep each write in flight long enough for a kill to land inside it.
         std::vector<std::string> argv = {relay.program(), MakeStatement(tag, i, 120000)};
         StartedProcess process(argv, RelayOptions());

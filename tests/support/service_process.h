@@ -3,8 +3,11 @@
 // it tells on its first line of output that it is ready (its port, its display number).
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/support/child_process.h"
 
 namespace testing_support {
 
@@ -29,7 +32,7 @@ class ServiceProcess {
   const std::string& first_line() const { return first_line_; }
 
  private:
-  int pid_ = -1;
+  std::unique_ptr<ChildProcess> child_;
   std::string first_line_;
 };
 

@@ -59,7 +59,9 @@ std::string TestCertificateAuthority::IssueServerCertificate(const std::string& 
   std::string stem = folder_ + "/" + file_stem;
   std::string alt;
   for (const std::string& name : names) {
-    alt += (alt.empty() ? "" : ",") + std::string(IsAddress(name) ? "IP:" : "DNS:") + name;
+    if (!alt.empty()) alt += ',';
+    alt += IsAddress(name) ? "IP:" : "DNS:";
+    alt += name;
   }
   WriteFileBytes(stem + ".ext", "subjectAltName=" + alt +
                                     "\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <iostream>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -57,9 +58,10 @@ TEST_F(DatabaseTest, WithoutConnectionObjectOpenAndExecuteFailWithInvalidPointer
 }
 
 TEST_F(DatabaseTest, DefaultConstructorTakesTheTestFactory) {
-  SetConnectionFactoryForTesting([] { return std::unique_ptr<Connection>(); });
+  std::optional<ScopedConnectionOverride> none(std::in_place,
+                                               [] { return std::unique_ptr<Connection>(); });
   CADODatabase db;
-  SetConnectionFactoryForTesting(nullptr);
+  none.reset();
   EXPECT_EQ(db.Open(), 0);
   EXPECT_NE(db.GetLastErrorText().find("\tCode = 80004003\n"), std::string::npos);
 }

@@ -404,20 +404,21 @@ TEST_F(SendEmailTest, ReportIsShownThenMailedOnlyWhenAllowedAndExactlyOne) {
   SmtpServer server;
   struct Case {
     std::string setting;
-    bool flag;
+    dbrelay::Mailing mailing;
     size_t mails;
   };
   size_t total = 0;
-  for (const Case& c : std::vector<Case>{{"EmailOnError=1\r\n", dbrelay::kMailingAllowed, 1},
-                                          {"EmailOnError=1\r\n", dbrelay::kMailingSuppressed, 0},
-                                          {"EmailOnError=2\r\n", dbrelay::kMailingAllowed, 0},
-                                          {"EmailOnError=0\r\n", dbrelay::kMailingAllowed, 0},
-                                          {"", dbrelay::kMailingAllowed, 0}}) {
+  using dbrelay::Mailing;
+  for (const Case& c : std::vector<Case>{{"EmailOnError=1\r\n", Mailing::kAllowed, 1},
+                                          {"EmailOnError=1\r\n", Mailing::kSuppressed, 0},
+                                          {"EmailOnError=2\r\n", Mailing::kAllowed, 0},
+                                          {"EmailOnError=0\r\n", Mailing::kAllowed, 0},
+                                          {"", Mailing::kAllowed, 0}}) {
     WriteSettings(&server, c.setting);
     env_.mails_when_shown.clear();
-    dbrelay::ReportError("report 100%s\n", c.flag);
+    dbrelay::ReportError("report 100%s\n", c.mailing);
     total += c.mails;
-    ASSERT_EQ(server.Messages().size(), total) << c.setting << c.flag;
+    ASSERT_EQ(server.Messages().size(), total) << c.setting << static_cast<int>(c.mailing);
     EXPECT_EQ(env_.mails_when_shown, std::vector<size_t>{total - c.mails});  // shown first
   }
   EXPECT_EQ(Parse(server.Messages()[0]).body, "report 100%s\r\n");
@@ -437,7 +438,7 @@ TEST_F(SendEmailTest, FailingMailIsReportedWithoutStartingAnotherMail) {
   dbrelay::ScopedMailEngineOverride engine([&] { return std::make_unique<Counting>(&attaches); });
   WriteSettings(nullptr, "EmailSMTP=127.0.0.1:" + std::to_string(ClosedLoopbackPort()) +
                              "\r\nEmailOnError=1\r\n");
-  dbrelay::ReportError("primary down\n", dbrelay::kMailingAllowed);
+  dbrelay::ReportError("primary down\n", dbrelay::Mailing::kAllowed);
   EXPECT_EQ(env_.console, "primary down\nConnect failed\n");
   EXPECT_EQ(attaches, 1);
 }

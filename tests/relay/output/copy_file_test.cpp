@@ -150,13 +150,14 @@ TEST_F(CopyFileTest, NoCopyAndNoLogWhenSwitchedOffOrNoFolder) {
 class FailingCopyEnv : public output_test::InProcessEnv {
  public:
   using InProcessEnv::InProcessEnv;
-  int CopyFileContents(const std::string& from, const std::string& to) override {
+  dbrelay::Status CopyFileContents(const std::string& from, const std::string& to) override {
     if (!break_copy) return InProcessEnv::CopyFileContents(from, to);
     WriteFileBytes(to, "%PDF-1.4 sig");  // what got through before the disk filled
-    return ENOSPC;
+    return dbrelay::Status::FromErrno(ENOSPC, "copy_file");
   }
-  int RenameFile(const std::string& from, const std::string& to) override {
-    return break_rename ? EXDEV : InProcessEnv::RenameFile(from, to);
+  dbrelay::Status RenameFile(const std::string& from, const std::string& to) override {
+    return break_rename ? dbrelay::Status::FromErrno(EXDEV, "rename")
+                        : InProcessEnv::RenameFile(from, to);
   }
   bool break_copy = false;
   bool break_rename = false;

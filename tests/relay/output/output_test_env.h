@@ -1,10 +1,8 @@
 #pragma once
-// What the output tests share: the in-process Env, a fixture with its own settings file, and a way
-// to start the helper program with its output on a pipe.
+// What the output tests share: the in-process Env, a fixture with its own settings file, and the
+// helper program.
 
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "relay/platform/env.h"
 #include "tests/support/in_process_env.h"
@@ -29,14 +27,5 @@ class SettingsFixtureBase {
 
 // The helper program beside the test binaries.
 std::string HelperPath();
-
-// A started process whose stdout is read through a pipe.
-struct PipedProcess {
-  int pid = -1;
-  int out_fd = -1;
-};
-PipedProcess StartPiped(const std::vector<std::string>& argv);
-// Reads stdout to its end and reaps the process; returns what it wrote.
-std::string FinishPiped(PipedProcess* process);
 
 }  // namespace output_test

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -20,6 +21,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/relay/output/output_test_env.h"
@@ -28,6 +30,7 @@
 namespace {
 
 using output_test::HelperPath;
+using testing_support::ChildProcess;
 using testing_support::FileExists;
 using testing_support::ReadFileBytes;
 using testing_support::RunProcess;
@@ -300,34 +303,52 @@ class FailingFilesEnv : public dbrelay::EnvWrapper {
  public:
   FailingFilesEnv() : EnvWrapper(dbrelay::Env::Default()) {}
 
-  int WriteFile(int fd, std::string_view data, size_t* written) override {
+  dbrelay::Status WriteFile(int fd, std::string_view data, size_t* written) override {
     ++writes;
     if (write_mode == "half_then_enospc") {
       // The disk takes half the record and then has no room left.
       if (writes == 1) return EnvWrapper::WriteFile(fd, data.substr(0, data.size() / 2), written);
       *written = 0;
-      return ENOSPC;
+      return dbrelay::Status::FromErrno(ENOSPC, "write");
     }
     if (write_mode == "nothing_written") {
       *written = 0;
-      return 0;
+      return dbrelay::Status::OK();
     }
     return EnvWrapper::WriteFile(fd, data, written);
   }
-  int SyncFile(int fd) override {
+  dbrelay::Status SyncFile(int fd) override {
     if (fail_file_sync && !file_sync_failed) {
       file_sync_failed = true;
-      return EIO;
+      return dbrelay::Status::FromErrno(EIO, "fsync");
     }
     return EnvWrapper::SyncFile(fd);
   }
-  int SyncFolder(const std::string& folder) override {
+  dbrelay::Status SyncFolder(const std::string& folder) override {
     ++folder_syncs;
-    return fail_folder_sync ? EIO : EnvWrapper::SyncFolder(folder);
+    if (fail_folder_sync) return dbrelay::Status::FromErrno(EIO, "fsync folder");
+    return EnvWrapper::SyncFolder(folder);
   }
-  int LockFileExclusive(int fd, int timeout_ms) override {
+  dbrelay::Status OpenOrCreateFile(const std::string& path, int* fd, bool* created) override {
+    dbrelay::Status s = EnvWrapper::OpenOrCreateFile(path, fd, created);
+    if (s.ok()) ++opens;
+    return s;
+  }
+  dbrelay::Status CloseFile(int fd) override {
+    ++closes;
+    return EnvWrapper::CloseFile(fd);
+  }
+  // Asks for the lock without waiting first, to learn whether another holds it, then lets the
+  // test act (release the lock, rename the file) before the wait the append asked for.
+  dbrelay::Status LockFileExclusive(int fd, int timeout_ms) override {
     lock_waits.push_back(timeout_ms);
-    return EnvWrapper::LockFileExclusive(fd, lock_wait_ms.value_or(timeout_ms));
+    if (lock_result) return *lock_result;  // as if the whole wait had run out
+    if (before_lock) {
+      dbrelay::Status probe = EnvWrapper::LockFileExclusive(fd, 0);
+      held_by_another.push_back(probe.code() == EWOULDBLOCK);
+      std::exchange(before_lock, nullptr)();
+    }
+    return EnvWrapper::LockFileExclusive(fd, timeout_ms);
   }
 
   std::string write_mode;
@@ -336,8 +357,12 @@ class FailingFilesEnv : public dbrelay::EnvWrapper {
   bool fail_folder_sync = false;
   int writes = 0;
   int folder_syncs = 0;
+  int opens = 0;
+  int closes = 0;
   std::vector<int> lock_waits;
-  std::optional<int> lock_wait_ms;
+  std::optional<dbrelay::Status> lock_result;
+  std::function<void()> before_lock;  // run once, at the next lock
+  std::vector<bool> held_by_another;
 };
 
 struct FaultCase {
@@ -414,12 +439,12 @@ void PrintTo(const KillCase& c, std::ostream* os) { *os << c.name; }
 class KilledEnv : public dbrelay::EnvWrapper {
  public:
   explicit KilledEnv(KillPoint point) : EnvWrapper(dbrelay::Env::Default()), point_(point) {}
-  int WriteFile(int fd, std::string_view data, size_t* written) override {
+  dbrelay::Status WriteFile(int fd, std::string_view data, size_t* written) override {
     if (point_ != KillPoint::kMidWrite) return EnvWrapper::WriteFile(fd, data, written);
-    EnvWrapper::WriteFile(fd, data.substr(0, data.size() / 2), written);
+    (void)EnvWrapper::WriteFile(fd, data.substr(0, data.size() / 2), written);
     Die();
   }
-  int ClearAppendMark(int fd) override {
+  dbrelay::Status ClearAppendMark(int fd) override {
     if (point_ == KillPoint::kAfterSync) Die();
     return EnvWrapper::ClearAppendMark(fd);
   }
@@ -488,38 +513,114 @@ class LockHolder {
 TEST_F(TextFileAppendTest, WaitsForAnotherAppenderInsteadOfFailing) {
   WriteFileBytes(file_, "held\r\n");
   LockHolder holder(file_);
-  std::atomic<int> result{-100};
-  std::thread append([&] { result = dbrelay::AppendStatementToTextFile(file_, "waited"); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(result.load(), -100) << "returned while the lock was held";
-  holder.Release();
-  append.join();
-  EXPECT_EQ(result.load(), 0);
+  FailingFilesEnv env;
+  env.before_lock = [&] { holder.Release(); };
+  dbrelay::ScopedEnvOverride use(&env);
+  EXPECT_EQ(dbrelay::AppendStatementToTextFile(file_, "waited"), 0);
+  EXPECT_EQ(env.held_by_another, std::vector<bool>{true}) << "the lock was free when asked for";
+  EXPECT_EQ(env.lock_waits, std::vector<int>{dbrelay::kTextFileLockWaitMilliseconds});
   EXPECT_EQ(ReadFileBytes(file_), "held\r\nwaited\r\n");
 }
 
 TEST_F(TextFileAppendTest, GivesUpWithTheLockErrorWhenTheWaitRunsOut) {
   WriteFileBytes(file_, "held\r\n");
-  LockHolder holder(file_);
   FailingFilesEnv env;
-  env.lock_wait_ms = 200;  // stands for the 30 seconds
+  env.lock_result = dbrelay::Status::FromErrno(EWOULDBLOCK, "flock");
   dbrelay::ScopedEnvOverride use(&env);
   EXPECT_EQ(dbrelay::AppendStatementToTextFile(file_, "late"), EWOULDBLOCK);
+  EXPECT_EQ(env.lock_waits, std::vector<int>{30000}) << "the wait is thirty seconds";
+  EXPECT_EQ(env.closes, env.opens) << "the file was left open";
   EXPECT_EQ(ReadFileBytes(file_), "held\r\n");
 }
 
 TEST_F(TextFileAppendTest, FileRenamedWhileWaitingIsNotWrittenTo) {
   WriteFileBytes(file_, "rotated\r\n");
   LockHolder holder(file_);
-  std::atomic<int> result{-100};
-  std::thread append([&] { result = dbrelay::AppendStatementToTextFile(file_, "new"); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  std::filesystem::rename(file_, dir_.File("queue.old"));
-  holder.Release();
-  append.join();
-  EXPECT_EQ(result.load(), 0);
+  FailingFilesEnv env;
+  env.before_lock = [&] {
+    std::filesystem::rename(file_, dir_.File("queue.old"));
+    holder.Release();
+  };
+  dbrelay::ScopedEnvOverride use(&env);
+  EXPECT_EQ(dbrelay::AppendStatementToTextFile(file_, "new"), 0);
+  EXPECT_EQ(env.held_by_another, std::vector<bool>{true});
+  EXPECT_EQ(env.opens, 2) << "the file at the path was not opened again";
+  EXPECT_EQ(env.closes, 2);
   EXPECT_EQ(ReadFileBytes(dir_.File("queue.old")), "rotated\r\n");
   EXPECT_EQ(ReadFileBytes(file_), "new\r\n");
+}
+
+// --- The lock itself ---
+
+// Whether a process waits, blocked in flock, for the lock of the file with inode number inode
+// (the kernel lists each waiter in /proc/locks with "->").
+bool SomeoneWaitsForLockOf(ino_t inode) {
+  const std::string suffix = std::string(":").append(std::to_string(inode)).append(" ");
+  std::istringstream lines(ReadFileBytes("/proc/locks"));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("-> FLOCK") != std::string::npos && line.find(suffix) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Calls LockFileExclusive of the real Env on a second descriptor of a file whose lock is held,
+// and returns once that call is seen blocked in the kernel's wait.
+class LockWaitTest : public TextFileAppendTest {
+ protected:
+  void StartWaiting(int timeout_ms) {
+    WriteFileBytes(file_, "");
+    holder_.emplace(file_);
+    fd_ = ::open(file_.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd_, 0);
+    struct stat st {};
+    ASSERT_EQ(::fstat(fd_, &st), 0);
+    waiter_ = std::thread([this, timeout_ms] {
+      result_ = dbrelay::Env::Default()->LockFileExclusive(fd_, timeout_ms);
+      done_ = true;
+    });
+    // The wait is interrupted every few milliseconds to look at the clock: watch until one of its
+    // blocked spells shows.
+    while (!done_ && !SomeoneWaitsForLockOf(st.st_ino)) std::this_thread::yield();
+    ASSERT_FALSE(done_) << "returned without waiting: " << result_.ToString();
+  }
+  void TearDown() override {
+    if (waiter_.joinable()) waiter_.join();
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  std::optional<LockHolder> holder_;
+  int fd_ = -1;
+  std::thread waiter_;
+  std::atomic<bool> done_{false};
+  dbrelay::Status result_;
+};
+
+TEST_F(LockWaitTest, TakesTheLockOnceTheHolderLetsGo) {
+  StartWaiting(60 * 1000);
+  holder_->Release();
+  waiter_.join();
+  EXPECT_TRUE(result_.ok()) << result_.ToString();
+}
+
+TEST_F(LockWaitTest, WaitThatRunsOutIsEwouldblockAndTakesNothing) {
+  StartWaiting(300);
+  waiter_.join();
+  EXPECT_EQ(result_.code(), EWOULDBLOCK);
+  holder_->Release();
+  EXPECT_EQ(::flock(fd_, LOCK_EX | LOCK_NB), 0) << "the descriptor cannot lock after the time-out";
+}
+
+TEST_F(TextFileAppendTest, LockWithoutWaitIsRefusedAtOnceWhileHeld) {
+  WriteFileBytes(file_, "");
+  LockHolder holder(file_);
+  int fd = ::open(file_.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(dbrelay::Env::Default()->LockFileExclusive(fd, 0).code(), EWOULDBLOCK);
+  holder.Release();
+  EXPECT_TRUE(dbrelay::Env::Default()->LockFileExclusive(fd, 0).ok());
+  ::close(fd);
 }
 
 TEST_F(TextFileAppendTest, ThirtyTwoProcessesAtOnceLeaveThirtyTwoWholeRecords) {
@@ -568,15 +669,15 @@ std::map<long, int> ReportedResults(const std::string& out) {
 
 TEST_F(TextFileAppendTest, ProcessKilledDuringAStormLeavesOnlyWholeRecords) {
   // Two steady appenders and one that is killed in the middle of its appends.
-  auto victim = output_test::StartPiped({HelperPath(), "storm", file_, "victim", "100000"});
-  auto steady_a = output_test::StartPiped({HelperPath(), "storm", file_, "a", "150"});
-  auto steady_b = output_test::StartPiped({HelperPath(), "storm", file_, "b", "150"});
+  ChildProcess victim({HelperPath(), "storm", file_, "victim", "100000"}, {});
+  ChildProcess steady_a({HelperPath(), "storm", file_, "a", "150"}, {});
+  ChildProcess steady_b({HelperPath(), "storm", file_, "b", "150"}, {});
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
-  ::kill(victim.pid, SIGKILL);
+  victim.Kill(SIGKILL);
   std::map<std::string, std::map<long, int>> reported = {
-      {"victim", ReportedResults(output_test::FinishPiped(&victim))},
-      {"a", ReportedResults(output_test::FinishPiped(&steady_a))},
-      {"b", ReportedResults(output_test::FinishPiped(&steady_b))}};
+      {"victim", ReportedResults(victim.ReadOutput())},
+      {"a", ReportedResults(steady_a.ReadOutput())},
+      {"b", ReportedResults(steady_b.ReadOutput())}};
   EXPECT_EQ(reported["a"].size(), 150u);
   EXPECT_EQ(reported["b"].size(), 150u);
   EXPECT_GT(reported["victim"].size(), 0u) << "killed before its first append";

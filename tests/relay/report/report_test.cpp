@@ -45,7 +45,7 @@ class ReportTest : public testing::Test {
 };
 
 TEST_F(ReportTest, ConsoleGetsTheTextVerbatimThenTheFullPause) {
-  dbrelay::ReportError("100% LIKE 'a%s%n%d'\n", dbrelay::kMailingAllowed);
+  dbrelay::ReportError("100% LIKE 'a%s%n%d'\n", dbrelay::Mailing::kAllowed);
   EXPECT_EQ(env_.console, "100% LIKE 'a%s%n%d'\n");
   EXPECT_EQ(env_.pauses, std::vector<int>{5000});
   EXPECT_TRUE(env_.notices.empty());
@@ -61,7 +61,7 @@ class ReportSwitchTest : public ReportTest, public testing::WithParamInterface<S
 
 TEST_P(ReportSwitchTest, MessageBoxOnlyWhenExactlyOne) {
   WriteSettings(GetParam().settings);
-  dbrelay::ReportError("text\n", dbrelay::kMailingAllowed);
+  dbrelay::ReportError("text\n", dbrelay::Mailing::kAllowed);
   EXPECT_EQ(env_.notices.size(), GetParam().box ? 1u : 0u);
   EXPECT_EQ(env_.console, GetParam().box ? "" : "text\n");
   EXPECT_EQ(env_.pauses.size(), GetParam().box ? 0u : 1u);
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReportSwitchTest,
 TEST_F(ReportTest, BoxThatCannotBeShownFallsBackToTheConsole) {
   WriteSettings("MsgBoxOnError=1\r\n");
   env_.notice_can_show = false;
-  dbrelay::ReportError("not lost\n", dbrelay::kMailingAllowed);
+  dbrelay::ReportError("not lost\n", dbrelay::Mailing::kAllowed);
   EXPECT_EQ(env_.console, "not lost\n");
   EXPECT_EQ(env_.pauses, std::vector<int>{5000});
 }

@@ -73,7 +73,9 @@ TEST(StartUpTest, MissingOwnPathIsAFatalStartUpError) {
 class UnpreparedProcess : public testing_support::InProcessEnv {
  public:
   using InProcessEnv::InProcessEnv;
-  int PrepareProcess() override { return ENOENT; }
+  dbrelay::Status PrepareProcess() override {
+    return dbrelay::Status::FromErrno(ENOENT, "open /dev/null");
+  }
 };
 
 TEST(StartUpTest, ProcessThatCannotBePreparedStopsAtStartUp) {

@@ -5,6 +5,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <optional>
 #include <string>
 
 #include "relay/database/com_error.h"
@@ -48,12 +50,9 @@ class SeamTest : public testing::Test {
                    "[General]\r\nPriDBType=2\r\nPriOtherConnStr=Driver=SQLite3;Database=" + db_ +
                        "\r\n");
   }
-  void TearDown() override { dbrelay::SetConnectionFactoryForTesting(nullptr); }
-
   template <typename Wrapper>
   void WrapConnections() {
-    dbrelay::SetConnectionFactoryForTesting(
-        [] { return std::make_unique<Wrapper>(dbrelay::CreateOdbcConnection()); });
+    wrap_.emplace([] { return std::make_unique<Wrapper>(dbrelay::CreateOdbcConnection()); });
   }
   std::string Signed() { return RunProcess({"/usr/bin/sqlite3", db_, "SELECT Signed FROM Docs"}).out; }
 
@@ -61,6 +60,7 @@ class SeamTest : public testing::Test {
   std::string db_ = dir_.File("docs.db");
   InProcessEnv env_{dir_.path()};
   dbrelay::ScopedEnvOverride use_{&env_};
+  std::optional<dbrelay::ScopedConnectionOverride> wrap_;
 };
 
 TEST_F(SeamTest, FailingCloseIsReportedWithTheArgumentsAndGivesMinusOne) {
