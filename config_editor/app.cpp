@@ -7,13 +7,12 @@
 
 namespace config_editor {
 
-bool CDbRelayConfigApp::InitInstance(int& argc, char** argv) {
+void CDbRelayConfigApp::InitInstance(int& argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName("DbRelayConfig");
   QApplication::setWindowIcon(ApplicationIcon());
   CDbRelayConfigDlg dialog;
   dialog.exec();  // whatever the result: settings are written only by Save
-  return false;
 }
 
 int CDbRelayConfigApp::Run(int argc, char** argv) {

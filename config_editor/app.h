@@ -10,8 +10,8 @@ class CDbRelayConfigApp {
   int Run(int argc, char** argv);
 
  private:
-  // Always false: no message loop of its own follows the dialog.
-  bool InitInstance(int& argc, char** argv);
+  // Starts the toolkit and shows the dialog until it closes; no message loop of its own follows.
+  void InitInstance(int& argc, char** argv);
 };
 
 }  // namespace config_editor

@@ -1,19 +1,8 @@
 #include "config_editor/connection_string.h"
 
+#include "settings/ascii_text.h"
+
 namespace config_editor {
-namespace {
-
-// Lower-cases ASCII letters only, so every byte keeps its position and multibyte sequences of the
-// locale's character set pass unchanged.
-std::string LowerCopy(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
-}  // namespace
 
 std::string ComposeConnectionString(std::string_view server, std::string_view database,
                                     std::string_view user, std::string_view password) {
@@ -31,8 +20,8 @@ std::string ComposeConnectionString(std::string_view server, std::string_view da
 
 std::string GetConnectionValue(std::string_view s, std::string_view key) {
   if (key.empty()) return {};
-  std::string lower_s = LowerCopy(s);
-  std::string lower_key = LowerCopy(key);
+  std::string lower_s = settings::AsciiLowerCopy(s);
+  std::string lower_key = settings::AsciiLowerCopy(key);
   size_t match = lower_s.find(lower_key);
   if (match == std::string::npos) return {};
   size_t start = match + lower_key.size();

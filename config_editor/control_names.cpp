@@ -33,6 +33,7 @@ const std::map<int, const char*>& CaptionOfUnlabelledEdits() {
       {id::kPriOtherConnStr, "Other Connection String:"},
       {id::kSecOtherConnStr, "Other Connection String:"},
       {id::kSecLocalTextFile, "Local Text File with SQL commands:"},
+      // "less then": the caption of the check box it belongs to, spelt as the dialog spells it.
       {id::kAffectedLines, "Raise an error in case less then:"},
       {id::kCopyFilePath, "Duplicate File to another Folder"},
   };

@@ -22,33 +22,35 @@ const std::vector<int>& ControlsThatUpdateStates() {
 }
 
 void UpdateControlStates(DialogItems& items) {
-  const bool p = items.IsButtonChecked(id::kPriOther) != 0;
-  const int k = items.IsButtonChecked(id::kSecLocalText) ? 2
-                : items.IsButtonChecked(id::kSecOther)   ? 1
-                                                         : 0;
-  const bool u = items.IsButtonChecked(id::kUseSecConn) != 0;
-  const bool e = items.IsButtonChecked(id::kEmailOnError) != 0;
+  const bool primary_other = items.IsButtonChecked(id::kPriOther) != 0;
+  const bool use_secondary = items.IsButtonChecked(id::kUseSecConn) != 0;
+  // The secondary kind counts only while the secondary connection is ticked.
+  const bool secondary_text_file = use_secondary && items.IsButtonChecked(id::kSecLocalText) != 0;
+  const bool secondary_other =
+      use_secondary && !secondary_text_file && items.IsButtonChecked(id::kSecOther) != 0;
+  const bool secondary_sql_server = use_secondary && !secondary_text_file && !secondary_other;
+  const bool email = items.IsButtonChecked(id::kEmailOnError) != 0;
 
   EnableAll(items,
             {id::kPriUserLabel, id::kPriUser, id::kPriPasswordLabel, id::kPriPassword,
              id::kPriDatabaseLabel, id::kPriDatabase, id::kPriServerLabel, id::kPriServer},
-            !p);
-  EnableAll(items, {id::kPriOtherConnStr}, p);
+            !primary_other);
+  EnableAll(items, {id::kPriOtherConnStr}, primary_other);
   EnableAll(items,
             {id::kSecUserLabel, id::kSecUser, id::kSecPasswordLabel, id::kSecPassword,
              id::kSecDatabaseLabel, id::kSecDatabase, id::kSecServerLabel, id::kSecServer},
-            k == 0 && u);
-  EnableAll(items, {id::kSecOtherConnStr}, k == 1 && u);
-  EnableAll(items, {id::kSecLocalTextFile}, k == 2 && u);
-  EnableAll(items, {id::kSecTimestamp}, k == 2 && u);
-  EnableAll(items, {id::kSecSqlServer, id::kSecOther, id::kSecLocalText}, u);
-  EnableAll(items, {id::kSecTest}, k != 2 && u);
+            secondary_sql_server);
+  EnableAll(items, {id::kSecOtherConnStr}, secondary_other);
+  EnableAll(items, {id::kSecLocalTextFile}, secondary_text_file);
+  EnableAll(items, {id::kSecTimestamp}, secondary_text_file);
+  EnableAll(items, {id::kSecSqlServer, id::kSecOther, id::kSecLocalText}, use_secondary);
+  EnableAll(items, {id::kSecTest}, use_secondary && !secondary_text_file);
   EnableAll(items,
             {id::kSmtpLabel, id::kSmtp, id::kPortLabel, id::kPort, id::kEmailUserLabel,
              id::kEmailUser, id::kEmailPasswordLabel, id::kEmailPassword, id::kFromLabel, id::kFrom,
              id::kToLabel, id::kTo, id::kSubjectLabel, id::kSubject, id::kEmailTest,
              id::kEmailWhenBothFail},
-            e);
+            email);
   EnableAll(items, {id::kAffectedLines}, items.IsButtonChecked(id::kRaiseError) != 0);
   EnableAll(items, {id::kSignerPathLabel, id::kSignerPath},
             items.IsButtonChecked(id::kDigitallySign) != 0);

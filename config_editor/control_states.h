@@ -11,8 +11,9 @@ namespace config_editor {
 // The controls whose click re-runs UpdateControlStates.
 const std::vector<int>& ControlsThatUpdateStates();
 
-// Sets every dependent control enabled or disabled from the current state of 1045, 1059/1051,
-// 1031, 1014, 1034, 1037 and 1038. No other control is ever disabled.
+// Sets every dependent control enabled or disabled from the current state of id::kPriOther,
+// id::kSecLocalText / id::kSecOther, id::kUseSecConn, id::kEmailOnError, id::kRaiseError,
+// id::kDigitallySign and id::kCopyFile. No other control is ever disabled.
 void UpdateControlStates(DialogItems& items);
 
 }  // namespace config_editor

@@ -1,19 +1,11 @@
 #include "config_editor/editor_paths.h"
 
-#include <unistd.h>
-
-#include <vector>
+#include "settings/settings_files.h"
 
 namespace config_editor {
 
 std::string GetEditorExecutablePath() {
-  std::vector<char> buffer(4096);
-  for (;;) {
-    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return {};
-    if (static_cast<size_t>(n) < buffer.size()) return std::string(buffer.data(), n);
-    buffer.resize(buffer.size() * 2);
-  }
+  return settings::CurrentSettingsFiles()->ExecutablePath();
 }
 
 std::string GetEditorFolder() {

@@ -1,9 +1,8 @@
 #include "config_editor/settings_mapping.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <array>
 #include <cerrno>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -11,52 +10,120 @@
 #include "config_editor/dialog_template.h"
 #include "settings/ini_batch.h"
 #include "settings/setting_codec.h"
+#include "settings/settings_files.h"
 
 namespace config_editor {
 namespace {
 
-struct ConnectionFields {
-  std::string_view key;
-  int server, database, user, password;
+// The controls that show one key: for a radio group the buttons of choices 1, 2 and 3 (0 where
+// there is none), for connection fields the server, database, user and password fields, for a
+// checked number the check box and the number field, otherwise the one control.
+struct KeyControls {
+  const settings::SettingKey* key;
+  std::array<int, 4> controls;
 };
 
-constexpr ConnectionFields kPrimaryFields{"PriConnectionString", id::kPriServer, id::kPriDatabase,
-                                          id::kPriUser, id::kPriPassword};
-constexpr ConnectionFields kSecondaryFields{"SecConnectionString", id::kSecServer,
-                                            id::kSecDatabase, id::kSecUser, id::kSecPassword};
+using settings::EditorForm;
 
-void LoadFields(const settings::IniFile& ini, const ConnectionFields& f, DialogItems& items) {
-  std::string decoded = settings::DecodeSettingValue(ini.ReadString(kSection, f.key, ""));
-  items.SetItemText(f.server, GetConnectionValue(decoded, "server="));
-  items.SetItemText(f.database, GetConnectionValue(decoded, "database="));
-  items.SetItemText(f.user, GetConnectionValue(decoded, "uid="));
-  items.SetItemText(f.password, GetConnectionValue(decoded, "pwd="));
+// Every key of the file with its controls, in save order.
+constexpr KeyControls kKeyControls[] = {
+    {&settings::kPriDBType, {id::kPriSqlServer, id::kPriOther}},
+    {&settings::kPriConnectionString,
+     {id::kPriServer, id::kPriDatabase, id::kPriUser, id::kPriPassword}},
+    {&settings::kSecDBType, {id::kSecSqlServer, id::kSecOther, id::kSecLocalText}},
+    {&settings::kSecConnectionString,
+     {id::kSecServer, id::kSecDatabase, id::kSecUser, id::kSecPassword}},
+    {&settings::kUseSecConn, {id::kUseSecConn}},
+    {&settings::kPriOtherConnStr, {id::kPriOtherConnStr}},
+    {&settings::kSecOtherConnStr, {id::kSecOtherConnStr}},
+    {&settings::kSecLocalTextFile, {id::kSecLocalTextFile}},
+    {&settings::kSecLocalTextFileTimestamp, {id::kSecTimestamp}},
+    {&settings::kMsgBoxOnError, {id::kMsgBoxOnError}},
+    {&settings::kDetailedLog, {id::kDetailedLog}},
+    {&settings::kRaiseErrorIfAffectedLinesLessThen, {id::kRaiseError, id::kAffectedLines}},
+    {&settings::kEmailOnError, {id::kEmailOnError}},
+    {&settings::kEmailSMTP, {id::kSmtp}},
+    {&settings::kEmailPort, {id::kPort}},
+    {&settings::kEmailUserName, {id::kEmailUser}},
+    {&settings::kEmailPassword, {id::kEmailPassword}},
+    {&settings::kEmailFrom, {id::kFrom}},
+    {&settings::kEmailTo, {id::kTo}},
+    {&settings::kEmailSubject, {id::kSubject}},
+    {&settings::kEmailWhenBothDBFail, {id::kEmailWhenBothFail}},
+    {&settings::kDigitallySign, {id::kDigitallySign}},
+    {&settings::kPdfSignerPath, {id::kSignerPath}},
+    {&settings::kCopyFile, {id::kCopyFile}},
+    {&settings::kCopyFilePath, {id::kCopyFilePath}},
+};
+
+constexpr bool FollowsKeyTable() {
+  if (std::size(kKeyControls) != std::size(settings::kSettingKeys)) return false;
+  for (size_t i = 0; i < std::size(kKeyControls); ++i) {
+    if (kKeyControls[i].key != settings::kSettingKeys[i]) return false;
+  }
+  return true;
+}
+static_assert(FollowsKeyTable(), "every key once, in the order of settings::kSettingKeys");
+
+std::string ReadText(const settings::IniFile& ini, const settings::SettingKey& key) {
+  return ini.ReadString(kSettingsSection, key.name, key.editor_default);
 }
 
-std::string ComposeFields(const ConnectionFields& f, const DialogItems& items) {
-  return ComposeConnectionString(items.GetItemText(f.server), items.GetItemText(f.database),
-                                 items.GetItemText(f.user), items.GetItemText(f.password));
+bool ReadSwitch(const settings::IniFile& ini, const settings::SettingKey& key) {
+  return ini.ReadInt(kSettingsSection, key.name, key.editor_number()) != 0;
 }
 
-void LoadCheck(const settings::IniFile& ini, std::string_view key, int control,
-               DialogItems& items) {
-  items.CheckButton(control, ini.ReadInt(kSection, key, 0) != 0 ? 1 : 0);
+// The button of the stored choice; an unknown choice selects the first.
+void LoadRadioGroup(const settings::IniFile& ini, const KeyControls& entry, DialogItems& items) {
+  int32_t choice = ini.ReadInt(kSettingsSection, entry.key->name, entry.key->editor_number());
+  bool known = choice >= 2 && choice <= 3 && entry.controls[static_cast<size_t>(choice - 1)] != 0;
+  items.CheckButton(known ? entry.controls[static_cast<size_t>(choice - 1)] : entry.controls[0], 1);
 }
 
-void LoadText(const settings::IniFile& ini, std::string_view key, std::string_view default_value,
-              int control, DialogItems& items) {
-  items.SetItemText(control, ini.ReadString(kSection, key, default_value));
+void LoadFields(const settings::IniFile& ini, const KeyControls& entry, DialogItems& items) {
+  std::string decoded = settings::DecodeSettingValue(ReadText(ini, *entry.key));
+  items.SetItemText(entry.controls[0], GetConnectionValue(decoded, "server="));
+  items.SetItemText(entry.controls[1], GetConnectionValue(decoded, "database="));
+  items.SetItemText(entry.controls[2], GetConnectionValue(decoded, "uid="));
+  items.SetItemText(entry.controls[3], GetConnectionValue(decoded, "pwd="));
 }
 
-// An existing file the user cannot (or chose not to let anyone) read and write.
-int CheckReplaceable(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
-  if (::access(path.c_str(), R_OK | W_OK) != 0) return errno;
-  // access() grants everything to root; the mode bits still say the file is read-only.
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
-  if ((st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) == 0) return EACCES;
-  return 0;
+// Every form but the radio groups and the connection fields, which a load fills first.
+void LoadOther(const settings::IniFile& ini, const KeyControls& entry, DialogItems& items) {
+  const int control = entry.controls[0];
+  switch (entry.key->editor_form) {
+    case EditorForm::kRadioGroup:
+    case EditorForm::kConnectionFields:
+      break;
+    case EditorForm::kCheckBox:
+      items.CheckButton(control, ReadSwitch(ini, *entry.key) ? 1 : 0);
+      break;
+    case EditorForm::kText:
+      items.SetItemText(control, ReadText(ini, *entry.key));
+      break;
+    case EditorForm::kSecretText:
+      items.SetItemText(control, settings::DecodeSettingValue(ReadText(ini, *entry.key)));
+      break;
+    case EditorForm::kCheckedNumber:
+      items.CheckButton(control, ReadSwitch(ini, *entry.key) ? 1 : 0);
+      items.SetItemText(entry.controls[1], ReadText(ini, *entry.key));
+      break;
+  }
+}
+
+std::string ComposeFields(const KeyControls& entry, const DialogItems& items) {
+  const auto& fields = entry.controls;
+  return ComposeConnectionString(items.GetItemText(fields[0]), items.GetItemText(fields[1]),
+                                 items.GetItemText(fields[2]), items.GetItemText(fields[3]));
+}
+
+// The selected choice; the first when no later button is selected.
+int SavedChoice(const KeyControls& entry, const DialogItems& items) {
+  const auto& buttons = entry.controls;
+  for (size_t i = buttons.size(); i-- > 1;) {
+    if (buttons[i] != 0 && items.IsButtonChecked(buttons[i])) return static_cast<int>(i + 1);
+  }
+  return 1;
 }
 
 // The 25 writes of a save in their order. Each plain text write remembers its control, so a value
@@ -83,105 +150,85 @@ class SaveWrites {
   std::vector<int> controls_;
 };
 
-// Every control whose text a save stores, in save order.
-constexpr int kSavedTextControls[] = {
-    id::kPriServer,  id::kPriDatabase,      id::kPriUser,           id::kPriPassword,
-    id::kSecServer,  id::kSecDatabase,      id::kSecUser,           id::kSecPassword,
-    id::kPriOtherConnStr, id::kSecOtherConnStr, id::kSecLocalTextFile, id::kAffectedLines,
-    id::kSmtp,       id::kPort,             id::kEmailUser,         id::kEmailPassword,
-    id::kFrom,       id::kTo,               id::kSubject,           id::kSignerPath,
-    id::kCopyFilePath};
-
-void CollectWrites(const DialogItems& items, SaveWrites& w) {
-  auto state = [&](int control) { return items.IsButtonChecked(control); };
-  w.Int("PriDBType", state(id::kPriOther) ? 2 : 1);
-  w.Secret("PriConnectionString", ComposeFields(kPrimaryFields, items));
-  w.Int("SecDBType", state(id::kSecLocalText) ? 3 : state(id::kSecOther) ? 2 : 1);
-  w.Secret("SecConnectionString", ComposeFields(kSecondaryFields, items));
-  w.Int("UseSecConn", state(id::kUseSecConn));
-  w.Text("PriOtherConnStr", id::kPriOtherConnStr);
-  w.Text("SecOtherConnStr", id::kSecOtherConnStr);
-  w.Text("SecLocalTextFile", id::kSecLocalTextFile);
-  w.Int("SecLocalTextFileTimestamp", state(id::kSecTimestamp));
-  w.Int("MsgBoxOnError", state(id::kMsgBoxOnError));
-  w.Int("DetailedLog", state(id::kDetailedLog));
-  if (state(id::kRaiseError)) {
-    w.Text("RaiseErrorIfAffectedLinesLessThen", id::kAffectedLines);
-  } else {
-    w.Literal("RaiseErrorIfAffectedLinesLessThen", "0");
+// The controls whose text key's write stores; the number field only while its box is ticked.
+std::vector<int> SavedTextControls(const KeyControls& entry, const DialogItems& items) {
+  switch (entry.key->editor_form) {
+    case EditorForm::kConnectionFields:
+      return {entry.controls.begin(), entry.controls.end()};
+    case EditorForm::kText:
+    case EditorForm::kSecretText:
+      return {entry.controls[0]};
+    case EditorForm::kCheckedNumber:
+      if (items.IsButtonChecked(entry.controls[0])) return {entry.controls[1]};
+      return {};
+    case EditorForm::kRadioGroup:
+    case EditorForm::kCheckBox:
+      break;
   }
-  w.Int("EmailOnError", state(id::kEmailOnError));
-  w.Text("EmailSMTP", id::kSmtp);
-  w.Text("EmailPort", id::kPort);
-  w.Text("EmailUserName", id::kEmailUser);
-  w.Secret("EmailPassword", items.GetItemText(id::kEmailPassword));
-  w.Text("EmailFrom", id::kFrom);
-  w.Text("EmailTo", id::kTo);
-  w.Text("EmailSubject", id::kSubject);
-  w.Int("EmailWhenBothDBFail", state(id::kEmailWhenBothFail));
-  w.Int("DigitallySign", state(id::kDigitallySign));
-  w.Text("PdfSignerPath", id::kSignerPath);
-  w.Int("CopyFile", state(id::kCopyFile));
-  w.Text("CopyFilePath", id::kCopyFilePath);
+  return {};
+}
+
+void CollectWrite(const KeyControls& entry, const DialogItems& items, SaveWrites& w) {
+  const std::string_view key = entry.key->name;
+  const int control = entry.controls[0];
+  switch (entry.key->editor_form) {
+    case EditorForm::kRadioGroup:
+      w.Int(key, SavedChoice(entry, items));
+      break;
+    case EditorForm::kConnectionFields:
+      w.Secret(key, ComposeFields(entry, items));
+      break;
+    case EditorForm::kCheckBox:
+      w.Int(key, items.IsButtonChecked(control));
+      break;
+    case EditorForm::kText:
+      w.Text(key, control);
+      break;
+    case EditorForm::kSecretText:
+      w.Secret(key, items.GetItemText(control));
+      break;
+    case EditorForm::kCheckedNumber:
+      if (items.IsButtonChecked(control)) {
+        w.Text(key, entry.controls[1]);
+      } else {
+        w.Literal(key, "0");
+      }
+      break;
+  }
 }
 
 }  // namespace
 
 void LoadConnectionFields(const settings::IniFile& ini, DialogItems& items) {
-  LoadFields(ini, kPrimaryFields, items);
-  LoadFields(ini, kSecondaryFields, items);
+  for (const KeyControls& entry : kKeyControls) {
+    if (entry.key->editor_form == EditorForm::kConnectionFields) LoadFields(ini, entry, items);
+  }
 }
 
 void LoadSettings(const settings::IniFile& ini, DialogItems& items) {
-  int pri_type = ini.ReadInt(kSection, "PriDBType", 1);
-  items.CheckButton(pri_type == 2 ? id::kPriOther : id::kPriSqlServer, 1);
-  int sec_type = ini.ReadInt(kSection, "SecDBType", 1);
-  items.CheckButton(sec_type == 2   ? id::kSecOther
-                    : sec_type == 3 ? id::kSecLocalText
-                                    : id::kSecSqlServer,
-                    1);
+  // The radio groups first, so the connection fields are filled under the kinds they belong to.
+  for (const KeyControls& entry : kKeyControls) {
+    if (entry.key->editor_form == EditorForm::kRadioGroup) LoadRadioGroup(ini, entry, items);
+  }
   LoadConnectionFields(ini, items);
-  LoadCheck(ini, "UseSecConn", id::kUseSecConn, items);
-  LoadText(ini, "PriOtherConnStr", "", id::kPriOtherConnStr, items);
-  LoadText(ini, "SecOtherConnStr", "", id::kSecOtherConnStr, items);
-  LoadText(ini, "SecLocalTextFile", "", id::kSecLocalTextFile, items);
-  LoadCheck(ini, "SecLocalTextFileTimestamp", id::kSecTimestamp, items);
-  LoadCheck(ini, "MsgBoxOnError", id::kMsgBoxOnError, items);
-  LoadCheck(ini, "DetailedLog", id::kDetailedLog, items);
-  LoadCheck(ini, "RaiseErrorIfAffectedLinesLessThen", id::kRaiseError, items);
-  LoadText(ini, "RaiseErrorIfAffectedLinesLessThen", "0", id::kAffectedLines, items);
-  LoadCheck(ini, "EmailOnError", id::kEmailOnError, items);
-  LoadText(ini, "EmailSMTP", "", id::kSmtp, items);
-  LoadText(ini, "EmailPort", "25", id::kPort, items);
-  LoadText(ini, "EmailUserName", "", id::kEmailUser, items);
-  items.SetItemText(id::kEmailPassword,
-                    settings::DecodeSettingValue(ini.ReadString(kSection, "EmailPassword", "")));
-  LoadText(ini, "EmailFrom", "", id::kFrom, items);
-  LoadText(ini, "EmailTo", "", id::kTo, items);
-  LoadText(ini, "EmailSubject", "", id::kSubject, items);
-  LoadCheck(ini, "EmailWhenBothDBFail", id::kEmailWhenBothFail, items);
-  LoadCheck(ini, "DigitallySign", id::kDigitallySign, items);
-  LoadText(ini, "PdfSignerPath", "", id::kSignerPath, items);
-  LoadCheck(ini, "CopyFile", id::kCopyFile, items);
-  LoadText(ini, "CopyFilePath", "", id::kCopyFilePath, items);
+  for (const KeyControls& entry : kKeyControls) LoadOther(ini, entry, items);
 }
 
 SaveResult SaveSettings(const settings::IniFile& ini, const DialogItems& items) {
   SaveResult result;
-  for (int control : kSavedTextControls) {
-    // The number field is stored only while its check box is ticked.
-    if (control == id::kAffectedLines && !items.IsButtonChecked(id::kRaiseError)) continue;
-    if (!items.ItemTextIsStorable(control)) {
-      return {EINVAL, SaveRefusal::kNotStorable, control};
+  for (const KeyControls& entry : kKeyControls) {
+    for (int control : SavedTextControls(entry, items)) {
+      if (!items.ItemTextIsStorable(control)) return {EINVAL, SaveRefusal::kNotStorable, control};
     }
   }
-  result.error = CheckReplaceable(ini.path());
+  // A file the dialog could not show is never overwritten with defaults.
+  result.error = settings::CurrentSettingsFiles()->CheckReadWrite(ini.path());
   if (result.error != 0) return result;
 
   SaveWrites w(items);
-  CollectWrites(items, w);
+  for (const KeyControls& entry : kKeyControls) CollectWrite(entry, items, w);
   size_t refused = w.writes().size();
-  result.error = settings::WriteIniBatch(ini.path(), kSection, w.writes(), &refused);
+  result.error = settings::WriteIniBatch(ini.path(), kSettingsSection, w.writes(), &refused);
   if (result.error == EINVAL && refused < w.writes().size()) {
     result.refusal = SaveRefusal::kLineBreak;
     result.control = w.control_of(refused);

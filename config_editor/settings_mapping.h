@@ -1,15 +1,17 @@
 #pragma once
-// Moves every setting between the settings file and the dialog's controls: the load table (25
-// steps, section "General") and the save table (25 keys, written as one replacement of the file).
+// Moves every setting between the settings file and the dialog's controls, key by key of
+// settings/setting_keys.h: the load (radio groups, then connection fields, then the rest) and the
+// save (25 keys in table order, written as one replacement of the file).
 
 #include <string>
 
 #include "config_editor/dialog_items.h"
 #include "settings/ini_file.h"
+#include "settings/setting_keys.h"
 
 namespace config_editor {
 
-inline constexpr char kSection[] = "General";
+using settings::kSettingsSection;
 
 // Fills the eight SQL Server fields from PriConnectionString and SecConnectionString (decoded),
 // whatever the radio buttons show.

@@ -107,8 +107,7 @@ int ApplyIniWrites(std::string_view contents, std::string_view section,
 }
 
 int WriteIniBatch(const std::string& path, std::string_view section,
-                  const std::vector<IniWrite>& writes, size_t* refused,
-                  ReplaceFileFunction replace) {
+                  const std::vector<IniWrite>& writes, size_t* refused) {
   // The edit is made on the text, so a UTF-16 file is written back in UTF-16.
   std::string contents;
   IniEncoding encoding = IniEncoding::kLocale;
@@ -118,8 +117,7 @@ int WriteIniBatch(const std::string& path, std::string_view section,
   if (int rc = ApplyIniWrites(contents, section, writes, &output, refused); rc != 0) return rc;
   std::string bytes;
   if (int rc = EncodeIniText(output, encoding, &bytes); rc != 0) return rc;
-  if (replace == nullptr) replace = ReplaceFileAtomically;
-  return replace(path, bytes, 0600);
+  return ReplaceFileAtomically(path, bytes, 0600);
 }
 
 }  // namespace settings

@@ -15,11 +15,6 @@ struct IniWrite {
   std::string value;
 };
 
-// The whole-file replacement a batch ends with; ReplaceFileAtomically unless a test counts or fails
-// the replacements.
-using ReplaceFileFunction = int (*)(const std::string& path, std::string_view contents,
-                                    unsigned new_file_mode);
-
 // 0 when section, key and value fit in one "key=value" line of the file, EINVAL otherwise (a line
 // break anywhere, a NUL in the value, "=" or nothing in the key, a key that would read as a comment
 // or a section, "]" in the section). The rule of IniFile::WriteString.
@@ -34,10 +29,10 @@ int ApplyIniWrites(std::string_view contents, std::string_view section,
                    size_t* refused = nullptr);
 
 // Reads the file at path (a missing file is empty), applies writes and replaces the file once
-// through replace: a new file gets mode 0600, an existing one keeps its mode. Returns 0 or the errno
-// of the failure (EINVAL for a refused write, with *refused set); on failure the file is untouched.
+// (ReplaceFileAtomically): a new file gets mode 0600, an existing one keeps its mode. Returns 0
+// or the errno of the failure (EINVAL for a refused write, with *refused set); on failure the
+// file is untouched.
 int WriteIniBatch(const std::string& path, std::string_view section,
-                  const std::vector<IniWrite>& writes, size_t* refused = nullptr,
-                  ReplaceFileFunction replace = nullptr);
+                  const std::vector<IniWrite>& writes, size_t* refused = nullptr);
 
 }  // namespace settings

@@ -3,11 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <optional>
-#include <vector>
 
+#include "settings/ini_batch.h"
 #include "settings/ini_lines.h"
 #include "settings/ini_text.h"
-#include "settings/replace_file.h"
 
 namespace settings {
 
@@ -46,52 +45,6 @@ std::optional<std::string> FindValue(const std::string& path, std::string_view s
   return std::nullopt;
 }
 
-bool HasLineBreak(std::string_view text) {
-  return text.find_first_of("\r\n") != std::string_view::npos;
-}
-
-// Puts entry ("key=value") in place of the first line of key in section, else after the section's
-// last non-blank line, else in a new section at the end. Every other line stays as it was.
-void SetKeyLine(std::vector<RawLine>* lines_in, std::string_view section, std::string_view key,
-                const std::string& entry) {
-  std::vector<RawLine>& lines = *lines_in;
-  bool in_section = false;
-  std::optional<size_t> section_line;     // header of the section
-  std::optional<size_t> last_in_section;  // last non-blank line inside it
-  std::optional<size_t> key_line;
-  for (size_t i = 0; i < lines.size() && !key_line; ++i) {
-    IniLine parsed = ClassifyIniLine(i == 0 ? WithoutUtf8Bom(lines[i].text) : lines[i].text);
-    if (parsed.kind == IniLineKind::kSection) {
-      if (section_line && in_section) break;  // the section ended; the first one wins
-      in_section = EqualsIgnoringCase(parsed.name, section);
-      if (in_section) {
-        section_line = i;
-        last_in_section = i;
-      }
-      continue;
-    }
-    if (!in_section) continue;
-    if (parsed.kind == IniLineKind::kKey && EqualsIgnoringCase(parsed.name, key)) {
-      key_line = i;
-    } else if (!TrimBlanks(lines[i].text).empty()) {
-      last_in_section = i;
-    }
-  }
-
-  if (key_line) {
-    lines[*key_line].text = entry;
-    if (lines[*key_line].end.empty()) lines[*key_line].end = "\r\n";
-  } else if (section_line) {
-    size_t at = *last_in_section;
-    if (lines[at].end.empty()) lines[at].end = "\r\n";
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at + 1), RawLine{entry, "\r\n"});
-  } else {
-    if (!lines.empty() && lines.back().end.empty()) lines.back().end = "\r\n";
-    lines.push_back({"[" + std::string(section) + "]", "\r\n"});
-    lines.push_back({entry, "\r\n"});
-  }
-}
-
 }  // namespace
 
 int32_t ParseProfileInt(std::string_view text, int32_t default_value) {
@@ -126,33 +79,9 @@ int32_t IniFile::ReadInt(std::string_view section, std::string_view key,
 
 int IniFile::WriteString(std::string_view section, std::string_view key,
                          std::string_view value) const {
-  std::string_view trimmed_key = TrimBlanks(key);
-  std::string_view trimmed_section = TrimBlanks(section);
-  if (trimmed_key.empty() || trimmed_key.find('=') != std::string_view::npos ||
-      trimmed_key.front() == ';' || trimmed_key.front() == '[' || HasLineBreak(key) ||
-      trimmed_section.find(']') != std::string_view::npos || HasLineBreak(section) ||
-      HasLineBreak(value) || value.find('\0') != std::string_view::npos) {
-    return EINVAL;
-  }
-
-  // The edit is made on the text, so a UTF-16 file is written back in UTF-16.
-  std::string contents;
-  IniEncoding encoding;
-  int error = ReadIniText(path_, &contents, &encoding);
-  if (error != 0 && error != ENOENT) return error;
-  std::vector<RawLine> lines = SplitLines(contents);
-  SetKeyLine(&lines, trimmed_section, trimmed_key,
-             std::string(trimmed_key) + "=" + std::string(value));
-
-  std::string output;
-  output.reserve(contents.size() + key.size() + value.size() + 32);
-  for (const RawLine& line : lines) {
-    output += line.text;
-    output += line.end;
-  }
-  std::string bytes;
-  if (int rc = EncodeIniText(output, encoding, &bytes); rc != 0) return rc;
-  return ReplaceFileAtomically(path_, bytes, 0600);
+  // A write of one key is a batch of one; a refused write is refused before the file is read.
+  if (int rc = CheckIniWrite(section, key, value); rc != 0) return rc;
+  return WriteIniBatch(path_, section, {IniWrite{std::string(key), std::string(value)}});
 }
 
 int IniFile::WriteInt(std::string_view section, std::string_view key, int32_t value) const {

@@ -6,13 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "settings/ascii_text.h"
+
 namespace settings {
-
-// Whitespace as the profile functions trim it: blanks, tabs and the line-end characters.
-std::string_view TrimBlanks(std::string_view text);
-
-// ASCII case-insensitive equality; section and key names match this way.
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
 enum class IniLineKind { kOther, kSection, kKey };
 

@@ -16,13 +16,11 @@ namespace dbrelay {
 
 namespace {
 
-std::string ReadMailSetting(const char* key) { return ReadIniString(kSettingsSection, key, ""); }
-
 // EmailSMTP as the engine gets it: a server written without a port takes EmailPort when that is a
 // port number, else the SMTP port.
 std::string ServerWithPort(const std::string& server) {
   if (server.empty() || MailServerNamesPort(server)) return server;
-  int32_t port = ReadIniInt(kSettingsSection, "EmailPort", kDefaultSmtpPort);
+  int32_t port = ReadIniInt(settings::kEmailPort);
   if (port < 1 || port > 65535) port = kDefaultSmtpPort;
   bool v6 = server.find(':') != std::string::npos && server.front() != '[';
   return (v6 ? "[" + server + "]" : server) + ":" + std::to_string(port);
@@ -62,28 +60,28 @@ int SendEmail(const std::string& message) {
   }
   engine->SetInteger(kMailChannel, kMailParamStartTls, kMailStartTlsWhenOffered);
 
-  std::string user = ReadMailSetting("EmailUserName");
+  std::string user = ReadIniString(settings::kEmailUserName);
   if (int r = engine->SetString(kMailChannel, kMailParamUserName, user); r < 0) {
     ReportMailFailure(FormatText("Cannot set UserName (%d)\n", r));
     return 2;
   }
   std::string password =
-      UpToZeroByte(settings::DecodeSettingValue(ReadMailSetting("EmailPassword")));
+      UpToZeroByte(settings::DecodeSettingValue(ReadIniString(settings::kEmailPassword)));
   if (int r = engine->SetString(kMailChannel, kMailParamPassword, password); r < 0) {
     ReportMailFailure(FormatText("Cannot set Password (%d)\n", r));
     return 3;
   }
 
-  std::string sender = BracketAddress(ReadMailSetting("EmailFrom"));
-  std::string server = ServerWithPort(ReadMailSetting("EmailSMTP"));
+  std::string sender = BracketAddress(ReadIniString(settings::kEmailFrom));
+  std::string server = ServerWithPort(ReadIniString(settings::kEmailSMTP));
   if (engine->Connect(kMailChannel, server, sender, kMailConnectReserved) < 0) {
     ReportMailFailure("Connect failed\n");
     engine->Release();
     return 4;
   }
 
-  std::string subject = ReadMailSetting("EmailSubject");
-  std::string recipient = BracketAddressList(ReadMailSetting("EmailTo"));
+  std::string subject = ReadIniString(settings::kEmailSubject);
+  std::string recipient = BracketAddressList(ReadIniString(settings::kEmailTo));
   if (engine->Send(kMailChannel, recipient, {}, {}, subject, message, {}) < 0) {
     ReportMailFailure("email NOT sent\n");
     return 5;

@@ -39,9 +39,9 @@ namespace {
 }  // namespace
 
 int CopyFileToFolder(const std::string& file_name) {
-  if (ReadIniInt(kSettingsSection, "CopyFile", 0) == 0) return 0;
+  if (ReadIniInt(settings::kCopyFile) == 0) return 0;
   const std::string folder =
-      TrimCharacters(ReadIniString(kSettingsSection, "CopyFilePath", ""), " \t\r\n\v\f");
+      TrimCharacters(ReadIniString(settings::kCopyFilePath), " \t\r\n\v\f");
   if (folder.empty()) return 0;
 
   size_t slash = FindLastCharMultibyte(file_name, '/');

@@ -6,7 +6,7 @@
 namespace dbrelay {
 
 int SignFile(const std::string& file_name) {
-  const std::string signer = ReadIniString(kSettingsSection, "PdfSignerPath", "DocSealer.exe");
+  const std::string signer = ReadIniString(settings::kPdfSignerPath);
   Env* env = CurrentEnv();
   int pid = 0;
   if (!env->StartProcess({signer, file_name}, &pid).ok()) return kSignerNotStarted;

@@ -84,7 +84,7 @@ std::string FormatStamp(const LocalTime& t) {
 
 std::string BuildTextFileName(const std::string& configured_path,
                               const std::string& text_file_name) {
-  const bool stamped = ReadIniInt(kSettingsSection, "SecLocalTextFileTimestamp", 0) != 0;
+  const bool stamped = ReadIniInt(settings::kSecLocalTextFileTimestamp) != 0;
   if (configured_path.empty()) return std::string();
   if (!stamped && text_file_name.empty()) return configured_path;
 

@@ -1,7 +1,9 @@
 #pragma once
-// Env is DbRelay's one seam to the operating system: everything the relay asks of the platform
+// Env is DbRelay's seam to the operating system: everything the relay asks of the platform
 // (its own path, the console, sleeping, processes, files, the clock, the message box) goes through
-// here, and only the posix_*.cpp files beside this header include platform headers.
+// here, and only the posix_*.cpp files beside this header include platform headers. The one
+// exception is the settings file, which DbRelay shares with the editor: it is read through
+// settings::SettingsFiles (settings/settings_files.h), a seam of its own with the same idiom.
 //
 // Code calls CurrentEnv(). Tests derive from EnvWrapper, override the one call they need to fail,
 // and install it with ScopedEnvOverride.

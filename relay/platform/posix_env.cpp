@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "settings/settings_files.h"
+
 namespace dbrelay {
 
 namespace {
@@ -25,19 +27,6 @@ int OpenWhenClosed(int fd) {
   int rc = ::dup2(opened, fd) < 0 ? errno : 0;
   ::close(opened);
   return rc;
-}
-
-std::string ReadOwnPath() {
-  std::string path(4096, '\0');
-  for (;;) {
-    ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (n < 0) return std::string();
-    if (static_cast<size_t>(n) < path.size()) {
-      path.resize(static_cast<size_t>(n));
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
 }
 
 }  // namespace
@@ -56,7 +45,7 @@ Status PosixEnv::PrepareProcess() {
 
 std::string PosixEnv::ExecutablePath() {
   // Once: after an upgrade has replaced the file, /proc/self/exe names "<path> (deleted)".
-  if (!executable_path_) executable_path_ = ReadOwnPath();
+  if (!executable_path_) executable_path_ = settings::PosixSettingsFiles()->ExecutablePath();
   return *executable_path_;
 }
 

@@ -20,19 +20,19 @@ int ReportPauseMilliseconds() {
 
 void ReportError(const std::string& text, Mailing mailing) {
   Env* env = CurrentEnv();
-  bool shown = ReadIniInt(kSettingsSection, "MsgBoxOnError", 0) == 1 && env->ShowNotice(text);
+  bool shown = ReadIniInt(settings::kMsgBoxOnError) == 1 && env->ShowNotice(text);
   if (!shown) {
     env->WriteConsole(text);
     env->SleepForMilliseconds(ReportPauseMilliseconds());
   }
   // Mail hand-off: the text has been shown; it is mailed last. SendEmail reports its own failures.
-  if (mailing == Mailing::kAllowed && ReadIniInt(kSettingsSection, "EmailOnError", 0) == 1) {
+  if (mailing == Mailing::kAllowed && ReadIniInt(settings::kEmailOnError) == 1) {
     SendEmail(text);
   }
 }
 
 void LogDetail(const std::string& text) {
-  if (ReadIniInt(kSettingsSection, "DetailedLog", 0) != 0) ReportError(text, Mailing::kAllowed);
+  if (ReadIniInt(settings::kDetailedLog) != 0) ReportError(text, Mailing::kAllowed);
 }
 
 }  // namespace dbrelay

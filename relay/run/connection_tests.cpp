@@ -18,9 +18,9 @@ namespace {
 
 // Opens the connection stored under key once and shows the outcome. Every key goes through the
 // decoder; a plain value comes back unchanged. The result is shown, never mailed.
-void TestConnection(const std::string& key) {
+void TestConnection(const settings::SettingKey& key) {
   std::string connection_string =
-      settings::DecodeSettingValue(ReadIniString(kSettingsSection, key, ""));
+      settings::DecodeSettingValue(ReadIniString(key));
   std::string result;
   try {
     CADODatabase database;
@@ -30,6 +30,7 @@ void TestConnection(const std::string& key) {
     } else {
       std::string error_text = database.GetLastErrorText();
       int last_error = errno;
+      // "Faild" is the system's own text: callers and their scripts match it as it stands.
       result = FormatText("\nConnection Faild:\n%s\nGetLastError = %d\n", error_text.c_str(),
                           last_error);
     }
@@ -44,14 +45,14 @@ void TestConnection(const std::string& key) {
 }  // namespace
 
 int RunPrimaryTest() {
-  TestConnection(ReadIniInt(kSettingsSection, "PriDBType", 1) == 1 ? "PriConnectionString"
-                                                                    : "PriOtherConnStr");
+  TestConnection(ReadIniInt(settings::kPriDBType) == 1 ? settings::kPriConnectionString
+                                                        : settings::kPriOtherConnStr);
   return 0;
 }
 
 int RunSecondaryTest() {
-  TestConnection(ReadIniInt(kSettingsSection, "SecDBType", 1) == 1 ? "SecConnectionString"
-                                                                    : "SecOtherConnStr");
+  TestConnection(ReadIniInt(settings::kSecDBType) == 1 ? settings::kSecConnectionString
+                                                        : settings::kSecOtherConnStr);
   return 0;
 }
 

@@ -40,17 +40,17 @@ StatementArguments ArgumentsOf(int argc, const char* const* argv) {
 // The connection string of the primary: the composed (scrambled) one for type 1, else the other
 // one exactly as stored.
 std::string PrimaryConnectionString() {
-  if (ReadIniInt(kSettingsSection, "PriDBType", 1) == 1) {
-    return settings::DecodeSettingValue(ReadIniString(kSettingsSection, "PriConnectionString", ""));
+  if (ReadIniInt(settings::kPriDBType) == 1) {
+    return settings::DecodeSettingValue(ReadIniString(settings::kPriConnectionString));
   }
-  return ReadIniString(kSettingsSection, "PriOtherConnStr", "");
+  return ReadIniString(settings::kPriOtherConnStr);
 }
 
 std::string SecondaryConnectionString() {
-  if (ReadIniInt(kSettingsSection, "SecDBType", 1) == 1) {
-    return settings::DecodeSettingValue(ReadIniString(kSettingsSection, "SecConnectionString", ""));
+  if (ReadIniInt(settings::kSecDBType) == 1) {
+    return settings::DecodeSettingValue(ReadIniString(settings::kSecConnectionString));
   }
-  return ReadIniString(kSettingsSection, "SecOtherConnStr", "");
+  return ReadIniString(settings::kSecOtherConnStr);
 }
 
 // The system error code printed beside a database error text: errno, taken right after the text.
@@ -58,8 +58,8 @@ int LastSystemError() { return errno; }
 
 // A failed primary is mailed at once only when mails are on and not held back until both fail.
 void MailPrimaryFailure(const CADODatabase& database) {
-  int email_on_error = ReadIniInt(kSettingsSection, "EmailOnError", 0);
-  int when_both_fail = ReadIniInt(kSettingsSection, "EmailWhenBothDBFail", 0);
+  int email_on_error = ReadIniInt(settings::kEmailOnError);
+  int when_both_fail = ReadIniInt(settings::kEmailWhenBothDBFail);
   if (email_on_error != 1 || when_both_fail != 0) return;
   std::string error_text = database.GetLastErrorText();
   int last_error = LastSystemError();
@@ -72,7 +72,7 @@ void MailPrimaryFailure(const CADODatabase& database) {
 // Appends the statement to the local text file; returns the exit code (0 or the errno).
 int DeliverToTextFile(const StatementArguments& args) {
   std::string path =
-      BuildTextFileName(ReadIniString(kSettingsSection, "SecLocalTextFile", ""), args.text_file_name);
+      BuildTextFileName(ReadIniString(settings::kSecLocalTextFile), args.text_file_name);
   int code = AppendStatementToTextFile(path, args.statement);
   if (code != 0) {
     ReportError(FormatText("Unable to write to text file: %s\n\n%s\n\nError returned = %d\n",
@@ -90,10 +90,11 @@ int ExecuteOnOpenConnection(CADODatabase& database, const StatementArguments& ar
   int32_t count = database.GetRecordsAffected();
   LogDetail(FormatText("Number of records Affected = %d\n", count));
 
-  int32_t minimum = ReadIniInt(kSettingsSection, "RaiseErrorIfAffectedLinesLessThen", 0);
+  int32_t minimum = ReadIniInt(settings::kRaiseErrorIfAffectedLinesLessThen);
   if (count >= minimum) return 0;
   std::string error_text = database.GetLastErrorText();
   int last_error = LastSystemError();
+  // "Less then" is the system's own text: callers and their scripts match it as it stands.
   ReportError(FormatText("Less then expected lines are affected in query:%s\n\n%s\nGetLastError = %d\n",
                          args.statement.c_str(), error_text.c_str(), last_error),
               Mailing::kAllowed);
@@ -104,7 +105,7 @@ int ExecuteOnOpenConnection(CADODatabase& database, const StatementArguments& ar
 int RunDatabasePhase(CADODatabase& database, const StatementArguments& args) {
   if (database.Open() == 0) {
     MailPrimaryFailure(database);
-    if (ReadIniInt(kSettingsSection, "SecDBType", 1) == 3) {
+    if (ReadIniInt(settings::kSecDBType) == 3) {
       int code = DeliverToTextFile(args);
       database.Close();
       return code;
@@ -131,7 +132,7 @@ int RunDatabasePhase(CADODatabase& database, const StatementArguments& args) {
 int RunStatement(int argc, const char* const* argv) {
   StatementArguments args = ArgumentsOf(argc, argv);
 
-  if (ReadIniInt(kSettingsSection, "DigitallySign", 0) > 0 && !args.file_name.empty()) {
+  if (ReadIniInt(settings::kDigitallySign) > 0 && !args.file_name.empty()) {
     int result = SignFile(args.file_name);
     if (result != 0) {
       ReportError(FormatText("Unable to sign file: %s\n\nError returned = %d\n",

@@ -26,6 +26,14 @@ int32_t ReadIniInt(const std::string& section, const std::string& key, int32_t d
   return settings::IniFile(GetIniPath()).ReadInt(section, key, default_value);
 }
 
+std::string ReadIniString(const settings::SettingKey& key) {
+  return ReadIniString(kSettingsSection, std::string(key.name), std::string(key.relay_default));
+}
+
+int32_t ReadIniInt(const settings::SettingKey& key) {
+  return ReadIniInt(kSettingsSection, std::string(key.name), key.relay_number());
+}
+
 int SettingsFileReadError() {
   std::string text;
   settings::IniEncoding encoding;

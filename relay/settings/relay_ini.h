@@ -6,15 +6,21 @@
 #include <cstdint>
 #include <string>
 
+#include "settings/setting_keys.h"
+
 namespace dbrelay {
 
 // The section every key of DbRelay lives in.
-inline constexpr char kSettingsSection[] = "General";
+using settings::kSettingsSection;
 
 std::string GetIniPath();
 std::string ReadIniString(const std::string& section, const std::string& key,
                           const std::string& default_value);
 int32_t ReadIniInt(const std::string& section, const std::string& key, int32_t default_value);
+
+// The reads of one key of the table, with DbRelay's default for it.
+std::string ReadIniString(const settings::SettingKey& key);
+int32_t ReadIniInt(const settings::SettingKey& key);
 
 // 0 when the settings file can be read or does not exist (every key then has its default), else
 // the errno that keeps it from being read, since every read would silently give the defaults:

@@ -8,7 +8,9 @@
 #include <tuple>
 
 #include "config_editor/config_dialog.h"
+#include "config_editor/control_states.h"
 #include "config_editor/dialog_template.h"
+#include "tests/config_editor/fake_dialog_items.h"
 #include "tests/config_editor/qt_test_support.h"
 #include "tests/support/relay_sandbox.h"
 
@@ -90,6 +92,41 @@ TEST_P(ControlStatesTest, EveryControlFollowsTheTable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCombinations, ControlStatesTest,
+                         ::testing::Combine(::testing::Bool(), ::testing::Values(0, 1, 2),
+                                            ::testing::Bool(), ::testing::Bool()));
+
+// The same table on the logic alone: UpdateControlStates over a fake dialog, every combination.
+class ControlStatesLogicTest
+    : public ::testing::TestWithParam<std::tuple<bool, int, bool, bool>> {};
+
+TEST_P(ControlStatesLogicTest, EveryControlFollowsTheTable) {
+  auto [p, k, u, e] = GetParam();
+  for (int extras = 0; extras < 8; ++extras) {
+    Inputs in{p, k, u, e, (extras & 1) != 0, (extras & 2) != 0, (extras & 4) != 0};
+    testing_support::FakeDialogItems items;
+    items.CheckButton(p ? id::kPriOther : id::kPriSqlServer, 1);
+    items.CheckButton(k == 2 ? id::kSecLocalText : k == 1 ? id::kSecOther : id::kSecSqlServer, 1);
+    items.CheckButton(id::kUseSecConn, u);
+    items.CheckButton(id::kEmailOnError, e);
+    items.CheckButton(id::kRaiseError, in.raise);
+    items.CheckButton(id::kDigitallySign, in.sign);
+    items.CheckButton(id::kCopyFile, in.copy);
+    UpdateControlStates(items);
+
+    for (const auto& [control, rule] : EnablingTable()) {
+      ASSERT_EQ(items.enabled.count(control), 1u) << "control " << control << " never set";
+      EXPECT_EQ(items.enabled[control], rule(in)) << "control " << control << " extras " << extras;
+    }
+    // No other control is ever disabled.
+    for (const auto& [control, enabled] : items.enabled) {
+      if (EnablingTable().count(control) == 0) {
+        EXPECT_TRUE(enabled) << "control " << control;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllCombinations, ControlStatesLogicTest,
                          ::testing::Combine(::testing::Bool(), ::testing::Values(0, 1, 2),
                                             ::testing::Bool(), ::testing::Bool()));
 

@@ -82,12 +82,21 @@ TEST(IniBatchTest, AUtf16FileIsWrittenBackInUtf16AsSingleWritesWouldLeaveIt) {
   EXPECT_EQ(settings::IniFile(batch).ReadString("General", "B", ""), "3");
 }
 
-int g_replacements = 0;
-int CountingReplace(const std::string& path, std::string_view contents, unsigned mode) {
-  ++g_replacements;
-  return settings::ReplaceFileAtomically(path, contents, mode);
-}
-int FailingReplace(const std::string&, std::string_view, unsigned) { return EIO; }
+// Counts the replacements, or fails each with fail_with.
+class ReplaceWatch : public settings::SettingsFilesWrapper {
+ public:
+  explicit ReplaceWatch(int fail_with = 0)
+      : SettingsFilesWrapper(settings::PosixSettingsFiles()), fail_with_(fail_with) {}
+  int ReplaceFile(const std::string& path, std::string_view contents, unsigned mode) override {
+    ++replacements;
+    return fail_with_ != 0 ? fail_with_ : target()->ReplaceFile(path, contents, mode);
+  }
+  int replacements = 0;
+
+ private:
+  int fail_with_;
+  settings::ScopedSettingsFilesOverride installed_{this};
+};
 
 ino_t InodeOf(const std::string& path) {
   struct stat st {};
@@ -102,9 +111,9 @@ TEST(IniBatchReplaceTest, ReplacesTheFileOnceAndAnOpenReaderKeepsTheOldContent) 
   ino_t before = InodeOf(path);
   int reader = ::open(path.c_str(), O_RDONLY);
   ASSERT_GE(reader, 0);
-  g_replacements = 0;
-  ASSERT_EQ(settings::WriteIniBatch(path, "General", kSaveLikeWrites, nullptr, CountingReplace), 0);
-  EXPECT_EQ(g_replacements, 1);
+  ReplaceWatch watch;
+  ASSERT_EQ(settings::WriteIniBatch(path, "General", kSaveLikeWrites), 0);
+  EXPECT_EQ(watch.replacements, 1);
   EXPECT_NE(InodeOf(path), before);
   std::string seen(old_bytes.size() + 16, '\0');
   ssize_t n = ::read(reader, seen.data(), seen.size());
@@ -132,10 +141,10 @@ TEST_P(IniBatchRefusalTest, OneBadWriteRefusesTheWholeBatchAndWritesNothing) {
   std::vector<IniWrite> writes = kSaveLikeWrites;
   writes.insert(writes.begin() + 3, {GetParam().key, GetParam().value});
   size_t refused = 99;
-  g_replacements = 0;
-  EXPECT_EQ(settings::WriteIniBatch(path, "General", writes, &refused, CountingReplace), EINVAL);
+  ReplaceWatch watch;
+  EXPECT_EQ(settings::WriteIniBatch(path, "General", writes, &refused), EINVAL);
   EXPECT_EQ(refused, 3u);
-  EXPECT_EQ(g_replacements, 0);
+  EXPECT_EQ(watch.replacements, 0);
   EXPECT_EQ(ReadFileBytes(path), old_bytes);
   EXPECT_EQ(InodeOf(path), before);
 }
@@ -153,7 +162,8 @@ TEST(IniBatchReplaceTest, AFailedReplacementIsReportedAndLeavesTheFile) {
   TempDir dir;
   const std::string path = dir.File("DbRelay.ini");
   WriteFileBytes(path, "[General]\r\nPriDBType=2\r\n");
-  EXPECT_EQ(settings::WriteIniBatch(path, "General", kSaveLikeWrites, nullptr, FailingReplace), EIO);
+  ReplaceWatch failing(EIO);
+  EXPECT_EQ(settings::WriteIniBatch(path, "General", kSaveLikeWrites), EIO);
   EXPECT_EQ(ReadFileBytes(path), "[General]\r\nPriDBType=2\r\n");
 }
 

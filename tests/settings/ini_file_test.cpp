@@ -394,26 +394,59 @@ TEST(IniWriteTest, RefusesWhatALineCannotHoldAndLeavesTheFile) {
   EXPECT_EQ(ReadFileBytes(ini.path()), "[General]\r\nA=1\r\n");
 }
 
-TEST(IniWriteTest, FailureLeavesTheOldFileWhole) {
+// Fails one call of the file seam with error.
+class FailingFiles : public settings::SettingsFilesWrapper {
+ public:
+  FailingFiles(bool fail_read, int error)
+      : SettingsFilesWrapper(settings::PosixSettingsFiles()), fail_read_(fail_read),
+        error_(error) {}
+  int ReadFile(const std::string& path, std::string* bytes) override {
+    return fail_read_ ? error_ : target()->ReadFile(path, bytes);
+  }
+  int ReplaceFile(const std::string& path, std::string_view contents, unsigned mode) override {
+    ++replacements;
+    return fail_read_ ? target()->ReplaceFile(path, contents, mode) : error_;
+  }
+  int replacements = 0;
+
+ private:
+  bool fail_read_;
+  int error_;
+};
+
+struct FailedWriteCase {
+  const char* name;
+  bool fail_read;  // else the replacement fails
+  int error;
+};
+
+void PrintTo(const FailedWriteCase& c, std::ostream* os) { *os << c.name; }
+
+class IniWriteFailureTest : public testing::TestWithParam<FailedWriteCase> {};
+
+TEST_P(IniWriteFailureTest, IsReportedAndLeavesTheOldFileWhole) {
   TempDir dir;
   settings::IniFile ini(dir.File("DbRelay.ini"));
   WriteFileBytes(ini.path(), "[General]\r\nA=1\r\n");
-  chmod(ini.path().c_str(), 0666);
-  chmod(dir.path().c_str(), 0555);  // the file may be rewritten, but no file created beside it
-  // Root writes into read-only folders: the save runs in a child that has given up root.
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
-    _exit(ini.WriteString("General", "A", "2"));
+  FailingFiles files(GetParam().fail_read, GetParam().error);
+  {
+    settings::ScopedSettingsFilesOverride installed(&files);
+    EXPECT_EQ(ini.WriteString("General", "A", "2"), GetParam().error);
   }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  chmod(dir.path().c_str(), 0700);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), EACCES);
+  // A file that could not be read is never replaced with what the write alone would leave.
+  EXPECT_EQ(files.replacements, GetParam().fail_read ? 0 : 1);
   EXPECT_EQ(ReadFileBytes(ini.path()), "[General]\r\nA=1\r\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, IniWriteFailureTest,
+    testing::Values(FailedWriteCase{"read_denied", true, EACCES},
+                    FailedWriteCase{"read_io_error", true, EIO},
+                    FailedWriteCase{"replace_denied", false, EACCES},
+                    FailedWriteCase{"replace_disk_full", false, ENOSPC}),
+    [](const testing::TestParamInfo<FailedWriteCase>& info) {
+      return std::string(info.param.name);
+    });
 
 TEST(IniWriteTest, FolderThatDoesNotExistIsAnError) {
   TempDir dir;
