@@ -8,6 +8,9 @@
 
 namespace settings {
 
+// text without the characters of blanks at either end.
+std::string_view TrimCharacters(std::string_view text, std::string_view blanks);
+
 // Whitespace as the profile functions trim it: blanks, tabs and the line-end characters.
 std::string_view TrimBlanks(std::string_view text);
 

@@ -41,11 +41,4 @@ size_t FindLastCharMultibyte(std::string_view text, char c) {
   return found;
 }
 
-std::string FolderOf(const std::string& path) {
-  size_t slash = FindLastCharMultibyte(path, '/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 }  // namespace dbrelay

@@ -14,8 +14,4 @@ size_t FindMultibyte(std::string_view haystack, std::string_view needle);
 // Offset of the last occurrence of the single-byte character c on a character boundary, or npos.
 size_t FindLastCharMultibyte(std::string_view text, char c);
 
-// The folder that holds path, for syncing its entries: the text before its last "/", "/" for a
-// file in the root, "." when path names no folder.
-std::string FolderOf(const std::string& path);
-
 }  // namespace dbrelay

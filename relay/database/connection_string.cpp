@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "relay/common/ascii_text.h"
+#include "settings/ascii_text.h"
 #include "settings/setting_codec.h"
 
 namespace dbrelay {
@@ -23,7 +23,8 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 
 // text[begin, end) without blanks at either end.
 std::string Trim(const std::string& text, size_t begin, size_t end) {
-  return TrimCharacters(std::string_view(text).substr(begin, end - begin), kBlanks);
+  return std::string(
+      settings::TrimCharacters(std::string_view(text).substr(begin, end - begin), kBlanks));
 }
 
 // Scans a value from pos (at its first non-blank character) to the ";" that ends the attribute.
@@ -79,13 +80,13 @@ std::string OdbcValue(const std::string& value) {
 }
 
 bool IsSqlServerProvider(const std::string& provider) {
-  const std::string p = AsciiLower(provider);
+  const std::string p = settings::AsciiLowerCopy(provider);
   return p == "sqloledb" || StartsWith(p, "sqloledb.") || StartsWith(p, "sqlncli") ||
          StartsWith(p, "msoledbsql");
 }
 
 std::string OdbcKeyword(const std::string& key) {
-  const std::string k = AsciiLower(key);
+  const std::string k = settings::AsciiLowerCopy(key);
   if (k == "data source") return "Server";
   if (k == "initial catalog") return "Database";
   if (k == "user id") return "Uid";
@@ -99,7 +100,7 @@ constexpr const char* kMask = "****";
 // "Jet OLEDB:Database Password" and "PWDHint" are hidden too (better a hint hidden than a password
 // shown).
 bool IsSecretKey(std::string_view key) {
-  const std::string k = AsciiLower(std::string(key));
+  const std::string k = settings::AsciiLowerCopy(std::string(key));
   for (const char* word : {"pwd", "passwd", "password"}) {
     if (k.find(word) != std::string::npos) return true;
   }
@@ -221,14 +222,14 @@ std::optional<std::string> TranslateConnectionString(
   const std::vector<ConnectionAttribute> attributes = SplitConnectionString(text);
   const ConnectionAttribute* provider = nullptr;
   for (const ConnectionAttribute& a : attributes) {
-    if (a.has_equals && AsciiLower(a.key) == "provider") {
+    if (a.has_equals && settings::AsciiLowerCopy(a.key) == "provider") {
       provider = &a;
       break;
     }
   }
   if (provider == nullptr) return text;
 
-  if (StartsWith(AsciiLower(provider->value), "msdasql")) {
+  if (StartsWith(settings::AsciiLowerCopy(provider->value), "msdasql")) {
     size_t cut_end = provider->end < text.size() ? provider->end + 1 : provider->end;
     return text.substr(0, provider->begin) + text.substr(cut_end);
   }
@@ -243,7 +244,7 @@ std::optional<std::string> TranslateConnectionString(
       continue;
     }
     const std::string keyword = OdbcKeyword(a.key);
-    if (AsciiLower(keyword) == "server") {
+    if (settings::AsciiLowerCopy(keyword) == "server") {
       size_t comma = a.value.rfind(',');
       if (comma != std::string::npos) {
         out += "Server=" + OdbcValue(Trim(a.value, 0, comma)) + ";";
@@ -261,7 +262,7 @@ std::string TakeLoginTimeout(const std::string& text, int* seconds) {
   size_t kept_from = 0;
   bool found = false;
   for (const ConnectionAttribute& a : SplitConnectionString(text)) {
-    const std::string key = AsciiLower(a.key);
+    const std::string key = settings::AsciiLowerCopy(a.key);
     if (!a.has_equals || (key != "connect timeout" && key != "connection timeout")) continue;
     if (!found) {
       found = true;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "relay/common/ascii_text.h"
+#include "settings/ascii_text.h"
 #include "relay/database/connection.h"
 #include "relay/database/connection_string.h"
 
@@ -184,7 +184,7 @@ class OdbcConnection : public Connection {
       "another.";
 
   bool DriverRegistered(const std::string& name) {
-    const std::string wanted = AsciiLower(name);
+    const std::string wanted = settings::AsciiLowerCopy(name);
     SQLCHAR description[512];
     SQLCHAR attributes[2048];
     SQLSMALLINT description_length = 0;
@@ -195,7 +195,7 @@ class OdbcConnection : public Connection {
                                     &description_length, attributes, sizeof attributes,
                                     &attributes_length))) {
       direction = SQL_FETCH_NEXT;
-      if (AsciiLower(reinterpret_cast<const char*>(description)) == wanted) found = true;
+      if (settings::AsciiLowerCopy(reinterpret_cast<const char*>(description)) == wanted) found = true;
     }
     return found;
   }
@@ -204,7 +204,7 @@ class OdbcConnection : public Connection {
   static std::string DriverFromString(const std::string& odbc) {
     std::string dsn;
     for (const ConnectionAttribute& a : SplitConnectionString(odbc)) {
-      const std::string key = AsciiLower(a.key);
+      const std::string key = settings::AsciiLowerCopy(a.key);
       if (key == "driver" && !a.value.empty()) return a.value;
       if (key == "dsn" && dsn.empty()) dsn = "DSN " + a.value;
       if (key == "filedsn" && dsn.empty()) dsn = "FILEDSN " + a.value;

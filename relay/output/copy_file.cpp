@@ -1,11 +1,12 @@
 #include "relay/output/copy_file.h"
 
-#include "relay/common/ascii_text.h"
 #include "relay/common/multibyte_text.h"
 #include "relay/platform/env.h"
 #include "relay/platform/scoped_fd.h"
 #include "relay/report/report.h"
 #include "relay/settings/relay_ini.h"
+#include "settings/ascii_text.h"
+#include "settings/file_path.h"
 
 namespace dbrelay {
 
@@ -32,7 +33,7 @@ namespace {
     return s;
   }
   // The copy is in place; this only hardens it against a crash.
-  (void)env->SyncFolder(FolderOf(to));
+  (void)env->SyncFolder(settings::FolderOf(to));
   return Status::OK();
 }
 
@@ -41,7 +42,7 @@ namespace {
 int CopyFileToFolder(const std::string& file_name) {
   if (ReadIniInt(settings::kCopyFile) == 0) return 0;
   const std::string folder =
-      TrimCharacters(ReadIniString(settings::kCopyFilePath), " \t\r\n\v\f");
+      std::string(settings::TrimBlanks(ReadIniString(settings::kCopyFilePath)));
   if (folder.empty()) return 0;
 
   size_t slash = FindLastCharMultibyte(file_name, '/');

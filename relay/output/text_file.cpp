@@ -9,6 +9,7 @@
 #include "relay/platform/env.h"
 #include "relay/platform/scoped_fd.h"
 #include "relay/settings/relay_ini.h"
+#include "settings/file_path.h"
 
 namespace dbrelay {
 
@@ -70,7 +71,7 @@ std::string FormatStamp(const LocalTime& t) {
     if (s.ok()) rest.remove_prefix(written);
   }
   if (s.ok()) s = env->SyncFile(fd);
-  if (s.ok() && created) s = env->SyncFolder(FolderOf(path));
+  if (s.ok() && created) s = env->SyncFolder(settings::FolderOf(path));
   if (!s.ok()) {
     if (env->TruncateFile(fd, old_size).ok()) (void)env->SyncFile(fd);
     return s;

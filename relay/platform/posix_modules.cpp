@@ -6,17 +6,9 @@
 #include <string>
 
 #include "relay/platform/posix_env.h"
+#include "settings/file_path.h"
 
 namespace dbrelay {
-
-namespace {
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-}  // namespace
 
 void* PosixEnv::LoadModuleSymbol(const std::string& file_name, const char* symbol) {
   // A module stays loaded for the rest of the process: what it returned may still be in use.
@@ -26,7 +18,7 @@ void* PosixEnv::LoadModuleSymbol(const std::string& file_name, const char* symbo
     // Only ever beside the program: a module is code run with the caller's rights, so it comes
     // from the folder the program was deployed into and from nowhere else.
     void* handle =
-        ::dlopen((FolderOf(ExecutablePath()) + "/" + file_name).c_str(), RTLD_NOW | RTLD_LOCAL);
+        ::dlopen((settings::FolderOf(ExecutablePath()) + "/" + file_name).c_str(), RTLD_NOW | RTLD_LOCAL);
     found = handles.emplace(file_name, handle).first;
   }
   return found->second == nullptr ? nullptr : ::dlsym(found->second, symbol);
