@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "tests/support/relay_sandbox.h"
+#include "tests/support/child_process.h"
 #include "tests/support/service_process.h"
 #include "tests/support/xvfb_server.h"
 
@@ -29,48 +30,38 @@ using testing_support::TempDir;
 
 std::string Which(const std::string& name) { return testing_support::FindOnPath(name); }
 
+// A program on the test's display, killed and reaped when the test is done with it.
 class EditorProcess {
  public:
   // Starts argv[0] (a path) on display with env added to the test's environment.
   EditorProcess(const std::vector<std::string>& argv, const std::string& display,
-                const std::map<std::string, std::string>& env = {}) {
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::setenv("DISPLAY", display.c_str(), 1);
-      ::unsetenv("QT_QPA_PLATFORM");
-      for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
-      std::vector<char*> args;
-      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      ::execv(args[0], args.data());
-      ::_exit(127);
-    }
-  }
+                const std::map<std::string, std::string>& env = {})
+      : child_(argv, Options(display, env)) {}
   EditorProcess(const std::string& program, const std::string& display)
       : EditorProcess(std::vector<std::string>{program}, display) {}
-  ~EditorProcess() {
-    if (pid_ > 0 && !exited_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
+
   // The exit status, or -1 when it did not end within the time.
   int WaitForExit(std::chrono::seconds limit) {
     auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
+      if (child_.Ended()) return child_.Wait().exit_status;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return -1;
   }
 
  private:
-  pid_t pid_ = -1;
-  bool exited_ = false;
+  static testing_support::ChildOptions Options(const std::string& display,
+                                               const std::map<std::string, std::string>& env) {
+    testing_support::ChildOptions options;
+    options.run.env = env;
+    options.run.env["DISPLAY"] = display;
+    options.run.unset_env = {"QT_QPA_PLATFORM"};
+    options.out = testing_support::ChildOptions::Out::kNull;
+    return options;
+  }
+
+  testing_support::ChildProcess child_;
 };
 
 ProcessResult X(const std::string& display, std::vector<std::string> argv) {
