@@ -30,7 +30,16 @@ const std::vector<IniWrite> kSaveLikeWrites = {
 struct BatchCase {
   const char* name;
   std::string file;  // "<missing>" for no file
+  std::vector<IniWrite> writes = kSaveLikeWrites;
 };
+
+// A file Windows Notepad saved as "Unicode": little-endian UTF-16, every character ASCII so the
+// C locale the tests run in holds them all.
+std::string Utf16Le(std::string_view ascii) {
+  std::string bytes = "\xFF\xFE";
+  for (char c : ascii) bytes += std::string{c, '\0'};
+  return bytes;
+}
 
 class IniBatchTest : public testing::TestWithParam<BatchCase> {};
 
@@ -44,8 +53,10 @@ TEST_P(IniBatchTest, EndsAsTheSingleWritesWouldLeaveIt) {
     WriteFileBytes(batch, GetParam().file);
   }
   settings::IniFile ini(one_by_one);
-  for (const IniWrite& w : kSaveLikeWrites) ASSERT_EQ(ini.WriteString("General", w.key, w.value), 0);
-  ASSERT_EQ(settings::WriteIniBatch(batch, "General", kSaveLikeWrites), 0);
+  for (const IniWrite& w : GetParam().writes) {
+    ASSERT_EQ(ini.WriteString("General", w.key, w.value), 0);
+  }
+  ASSERT_EQ(settings::WriteIniBatch(batch, "General", GetParam().writes), 0);
   EXPECT_EQ(ReadFileBytes(batch), ReadFileBytes(one_by_one));
 }
 
@@ -61,26 +72,10 @@ INSTANTIATE_TEST_SUITE_P(
         BatchCase{"duplicate_sections",
                   "[General]\r\nA=1\r\n[General]\r\nPriDBType=7\r\nNewKey=old\r\n"},
         BatchCase{"section_without_keys_at_end", "[Other]\r\nX=1\r\n[ general ]"},
-        BatchCase{"lone_cr_line_ends", "[General]\rPriDBType=2\rA=1\r[Other]\rX=1\r"}),
+        BatchCase{"lone_cr_line_ends", "[General]\rPriDBType=2\rA=1\r[Other]\rX=1\r"},
+        // Stays UTF-16, as the single writes keep it.
+        BatchCase{"utf16", Utf16Le("[General]\r\nA=1\r\n"), {{"A", "2"}, {"B", "3"}}}),
     [](const testing::TestParamInfo<BatchCase>& info) { return std::string(info.param.name); });
-
-// A file Windows Notepad saved as "Unicode" stays UTF-16, as single writes keep it.
-TEST(IniBatchTest, AUtf16FileIsWrittenBackInUtf16AsSingleWritesWouldLeaveIt) {
-  std::string utf16 = "\xFF\xFE";  // little-endian, every character ASCII
-  for (char c : std::string_view("[General]\r\nA=1\r\n")) utf16 += std::string{c, '\0'};
-  const std::vector<IniWrite> writes = {{"A", "2"}, {"B", "3"}};
-  TempDir dir;
-  const std::string one_by_one = dir.File("single.ini");
-  const std::string batch = dir.File("batch.ini");
-  WriteFileBytes(one_by_one, utf16);
-  WriteFileBytes(batch, utf16);
-  settings::IniFile ini(one_by_one);
-  for (const IniWrite& w : writes) ASSERT_EQ(ini.WriteString("General", w.key, w.value), 0);
-  ASSERT_EQ(settings::WriteIniBatch(batch, "General", writes), 0);
-  EXPECT_EQ(ReadFileBytes(batch), ReadFileBytes(one_by_one));
-  EXPECT_EQ(ReadFileBytes(batch).substr(0, 2), "\xFF\xFE");
-  EXPECT_EQ(settings::IniFile(batch).ReadString("General", "B", ""), "3");
-}
 
 // Counts the replacements, or fails each with fail_with.
 class ReplaceWatch : public settings::SettingsFilesWrapper {
