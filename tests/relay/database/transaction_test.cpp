@@ -33,6 +33,29 @@ std::string DbName(const ::testing::TestParamInfo<Db>& info) {
   return info.param == Db::kSqlite ? "sqlite" : "postgres";
 }
 
+// open_transaction_helper holding a transaction in which it ran statement; nothing when it did
+// not say it was ready.
+std::unique_ptr<testing_support::ChildProcess> StartHolder(const std::string& connection_string,
+                                                           const std::string& statement) {
+  testing_support::ChildOptions options;
+  options.run.env = OdbcConfig::Get().Env();
+  auto child = std::make_unique<testing_support::ChildProcess>(
+      std::vector<std::string>{testing_support::BinDir() + "/open_transaction_helper",
+                               connection_string, statement},
+      options);
+  std::string line;
+  pollfd pfd{child->out_fd(), POLLIN, 0};
+  char c = 0;
+  while (::poll(&pfd, 1, 30000) > 0 && ::read(child->out_fd(), &c, 1) == 1 && c != '\n') {
+    line += c;
+  }
+  if (line != "ready") {
+    ADD_FAILURE() << "open_transaction_helper: " << line << child->ReadOutput();
+    return nullptr;
+  }
+  return child;
+}
+
 class TransactionTest : public ::testing::TestWithParam<Db> {
  protected:
   static void SetUpTestSuite() { OdbcConfig::Get().ApplyToThisProcess(); }
@@ -218,19 +241,11 @@ TEST_P(TransactionTest, CloseAndDestructionRollBack) {
 // The same key written afterwards by another client must succeed: it waits, if need be, for the
 // dead transaction's locks, so no sleep is involved.
 TEST_P(TransactionTest, KilledProcessLeavesNoRow) {
-  testing_support::ChildOptions options;
-  options.run.env = OdbcConfig::Get().Env();
-  testing_support::ChildProcess child(
-      {testing_support::BinDir() + "/open_transaction_helper", ConnectionString(),
-       "INSERT INTO txn_rows VALUES (1, 'from the killed process')"},
-      options);
-  std::string line;
-  pollfd pfd{child.out_fd(), POLLIN, 0};
-  char c = 0;
-  while (::poll(&pfd, 1, 30000) > 0 && ::read(child.out_fd(), &c, 1) == 1 && c != '\n') line += c;
-  ASSERT_EQ(line, "ready");
-  child.Kill(SIGKILL);
-  EXPECT_EQ(child.Wait().signal, SIGKILL);
+  auto child = StartHolder(ConnectionString(),
+                           "INSERT INTO txn_rows VALUES (1, 'from the killed process')");
+  ASSERT_TRUE(child);
+  child->Kill(SIGKILL);
+  EXPECT_EQ(child->Wait().signal, SIGKILL);
   Client("INSERT INTO txn_rows VALUES (1, 'after')");
   EXPECT_EQ(Client("SELECT body FROM txn_rows"), "after\n");
 }
