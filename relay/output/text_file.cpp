@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "relay/common/multibyte_text.h"
+#include "relay/output/record_boundaries.h"
 #include "relay/platform/env.h"
 #include "relay/platform/scoped_fd.h"
 #include "relay/settings/relay_ini.h"
@@ -24,11 +25,13 @@ std::string FormatStamp(const LocalTime& t) {
 
 // The file at path, open and under its exclusive lock. A file removed or renamed while this call
 // waited for its lock is no longer the file at path: open again, so the record lands where readers
-// look for it.
-[[nodiscard]] Status OpenAndLock(Env* env, const std::string& path, ScopedFd* fd, bool* created) {
+// look for it. created is nullptr when the file must already be there.
+[[nodiscard]] Status OpenAndLock(Env* env, const std::string& path, int timeout_ms, ScopedFd* fd,
+                                 bool* created) {
   for (int attempt = 0;; ++attempt) {
-    Status s = env->OpenOrCreateFile(path, fd->Receive(), created);
-    if (s.ok()) s = env->LockFileExclusive(fd->get(), kTextFileLockWaitMilliseconds);
+    Status s = created != nullptr ? env->OpenOrCreateFile(path, fd->Receive(), created)
+                                  : env->OpenExistingFile(path, fd->Receive());
+    if (s.ok()) s = env->LockFileExclusive(fd->get(), timeout_ms);
     bool same = false;
     if (s.ok()) s = env->IsFileAtPath(fd->get(), path, &same);
     if (!s.ok() || same || attempt == 10) return s;
@@ -102,15 +105,28 @@ std::string BuildTextFileName(const std::string& configured_path,
   return name;
 }
 
+Status OpenAndLockTextFile(const std::string& path, int timeout_ms, ScopedFd* fd) {
+  return OpenAndLock(CurrentEnv(), path, timeout_ms, fd, nullptr);
+}
+
 int AppendStatementToTextFile(const std::string& path, const std::string& statement) {
   Env* env = CurrentEnv();
   ScopedFd fd(env);
   bool created = false;
   uint64_t size = 0;
   bool marks_kept = false;
-  Status s = OpenAndLock(env, path, &fd, &created);
+  Status s = OpenAndLock(env, path, kTextFileLockWaitMilliseconds, &fd, &created);
   if (s.ok()) s = CutTornTail(env, fd.get(), &size, &marks_kept);
-  if (s.ok()) s = WriteAndSync(env, fd.get(), path, created, size, marks_kept, statement + "\r\n");
+  if (!s.ok()) return s.code();
+  const std::string record = statement + "\r\n";
+  // The record's boundaries are durable before the record is written. A text file whose boundaries
+  // cannot be kept (a folder where only the text file may be written) still takes the record: it
+  // is saved, and a replay names the place it cannot tell apart instead of guessing.
+  BoundariesAppend boundaries(env);
+  const bool bounded = boundaries.Begin(path, fd.get(), created, &size).ok() &&
+                       boundaries.Add(size, record).ok();
+  s = WriteAndSync(env, fd.get(), path, created, size, marks_kept, record);
+  if (!s.ok() && bounded) boundaries.Undo();
   return s.code();
 }
 

@@ -6,6 +6,9 @@
 
 #include <string>
 
+#include "relay/common/status.h"
+#include "relay/platform/scoped_fd.h"
+
 namespace dbrelay {
 
 // How long an append waits for another DbRelay that is appending to the same file.
@@ -33,6 +36,15 @@ std::string BuildTextFileName(const std::string& configured_path,
 // (extended attribute "user.dbrelay.append": the sizes before and with the record), so that the
 // next append takes off what a killed appender left; where the file system keeps no such marks the
 // append goes on without.
+//
+// Each record's place is written first, durably, to the boundaries file beside it
+// (record_boundaries.h), so that a replay never has to guess where a record that holds CR LF ends.
+// Where that file cannot be written the record is still appended, and a replay reports the place.
 int AppendStatementToTextFile(const std::string& path, const std::string& statement);
+
+// The existing text file at path, open and under the lock appenders take, waiting up to
+// timeout_ms: ENOENT when there is none, EWOULDBLOCK when the wait ran out. While fd holds the lock
+// no record is being appended.
+Status OpenAndLockTextFile(const std::string& path, int timeout_ms, ScopedFd* fd);
 
 }  // namespace dbrelay

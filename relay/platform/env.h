@@ -105,6 +105,13 @@ class Env {
   // EISDIR for a folder, EINVAL for a FIFO, a device or a socket.
   virtual Status OpenOrCreateFile(const std::string& path, int* fd, bool* created) = 0;
 
+  // Opens the regular file at path as OpenOrCreateFile does, but never creates it: ENOENT when it
+  // is missing.
+  virtual Status OpenExistingFile(const std::string& path, int* fd) = 0;
+
+  // Reads up to length bytes from offset into data; data is shorter only where the file ends.
+  virtual Status ReadFileAt(int fd, uint64_t offset, size_t length, std::string* data) = 0;
+
   // Takes the exclusive advisory lock (flock) of the open file, waiting for up to timeout_ms while
   // another open file description holds it; EWOULDBLOCK when the wait runs out. Closing the
   // descriptor releases the lock.
@@ -145,6 +152,17 @@ class Env {
   // Atomically puts from in place of to, replacing a file already there.
   virtual Status RenameFile(const std::string& from, const std::string& to) = 0;
   virtual Status RemoveFile(const std::string& path) = 0;
+
+  // The names in folder (not "." and ".."), in no particular order.
+  virtual Status ListFolder(const std::string& folder, std::vector<std::string>* names) = 0;
+
+  // System (posix_env.cpp).
+
+  // count bytes from the system's random source, for identifiers no other host may make.
+  virtual Status RandomBytes(size_t count, std::string* bytes) = 0;
+
+  // The name of this machine.
+  virtual Status GetHostName(std::string* name) = 0;
 };
 
 // Forwards every call to another Env; tests override single calls.
@@ -173,6 +191,12 @@ class EnvWrapper : public Env {
   }
   Status OpenOrCreateFile(const std::string& path, int* fd, bool* created) override {
     return target_->OpenOrCreateFile(path, fd, created);
+  }
+  Status OpenExistingFile(const std::string& path, int* fd) override {
+    return target_->OpenExistingFile(path, fd);
+  }
+  Status ReadFileAt(int fd, uint64_t offset, size_t length, std::string* data) override {
+    return target_->ReadFileAt(fd, offset, length, data);
   }
   Status LockFileExclusive(int fd, int timeout_ms) override {
     return target_->LockFileExclusive(fd, timeout_ms);
@@ -205,6 +229,13 @@ class EnvWrapper : public Env {
     return target_->RenameFile(from, to);
   }
   Status RemoveFile(const std::string& path) override { return target_->RemoveFile(path); }
+  Status ListFolder(const std::string& folder, std::vector<std::string>* names) override {
+    return target_->ListFolder(folder, names);
+  }
+  Status RandomBytes(size_t count, std::string* bytes) override {
+    return target_->RandomBytes(count, bytes);
+  }
+  Status GetHostName(std::string* name) override { return target_->GetHostName(name); }
 
  private:
   Env* target_;

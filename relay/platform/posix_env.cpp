@@ -4,7 +4,9 @@
 #include "relay/platform/posix_env.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -74,6 +76,29 @@ std::optional<std::string> PosixEnv::GetVariable(const char* name) {
 Env* Env::Default() {
   static PosixEnv* env = new PosixEnv;  // never destroyed: reports may run during exit
   return env;
+}
+
+Status PosixEnv::RandomBytes(size_t count, std::string* bytes) {
+  bytes->resize(count);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = ::getrandom(bytes->data() + done, count - done, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Status::FromErrno(errno != 0 ? errno : EIO, "getrandom");
+    }
+    done += static_cast<size_t>(n);
+  }
+  return Status::OK();
+}
+
+Status PosixEnv::GetHostName(std::string* name) {
+  char buffer[HOST_NAME_MAX + 1] = {0};
+  if (::gethostname(buffer, sizeof buffer - 1) != 0) {
+    return Status::FromErrno(errno != 0 ? errno : EIO, "gethostname");
+  }
+  *name = buffer;
+  return Status::OK();
 }
 
 }  // namespace dbrelay

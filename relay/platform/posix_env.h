@@ -24,6 +24,8 @@ class PosixEnv final : public Env {
 
   // posix_files.cpp
   Status OpenOrCreateFile(const std::string& path, int* fd, bool* created) override;
+  Status OpenExistingFile(const std::string& path, int* fd) override;
+  Status ReadFileAt(int fd, uint64_t offset, size_t length, std::string* data) override;
   Status LockFileExclusive(int fd, int timeout_ms) override;
   Status IsFileAtPath(int fd, const std::string& path, bool* same) override;
   Status GetFileSize(int fd, uint64_t* size) override;
@@ -39,6 +41,11 @@ class PosixEnv final : public Env {
   Status CopyFileContents(const std::string& from, const std::string& to) override;
   Status RenameFile(const std::string& from, const std::string& to) override;
   Status RemoveFile(const std::string& path) override;
+  Status ListFolder(const std::string& folder, std::vector<std::string>* names) override;
+
+  // posix_env.cpp
+  Status RandomBytes(size_t count, std::string* bytes) override;
+  Status GetHostName(std::string* name) override;
 
  private:
   std::optional<std::string> executable_path_;  // resolved once, on the first call

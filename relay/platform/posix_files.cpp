@@ -1,5 +1,6 @@
 // Files of Env: descriptors opened close-on-exec, every failure returned as its errno value.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -71,6 +72,41 @@ Status PosixEnv::OpenOrCreateFile(const std::string& path, int* fd, bool* create
     return Status::OK();
   }
   return Status::FromErrno(EAGAIN, "open");
+}
+
+Status PosixEnv::OpenExistingFile(const std::string& path, int* fd) {
+  if (path.empty()) return Status::FromErrno(ENOENT, "open");
+  for (;;) {
+    int f = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (f < 0) {
+      if (errno == EINTR) continue;
+      return Status::FromErrno(Errno(), "open");
+    }
+    int rc = CheckRegularFile(f);
+    if (rc != 0) {
+      ::close(f);
+      return Status::FromErrno(rc, "open");
+    }
+    *fd = f;
+    return Status::OK();
+  }
+}
+
+Status PosixEnv::ReadFileAt(int fd, uint64_t offset, size_t length, std::string* data) {
+  data->resize(length);
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::pread(fd, data->data() + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      data->clear();
+      return Status::FromErrno(Errno(), "read");
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  data->resize(done);
+  return Status::OK();
 }
 
 Status PosixEnv::LockFileExclusive(int fd, int timeout_ms) {
@@ -253,6 +289,21 @@ Status PosixEnv::RenameFile(const std::string& from, const std::string& to) {
 
 Status PosixEnv::RemoveFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0 ? Status::OK() : Status::FromErrno(Errno(), "unlink");
+}
+
+Status PosixEnv::ListFolder(const std::string& folder, std::vector<std::string>* names) {
+  names->clear();
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return Status::FromErrno(Errno(), "opendir");
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(std::move(name));
+    errno = 0;
+  }
+  int rc = errno;
+  ::closedir(dir);
+  return rc == 0 ? Status::OK() : Status::FromErrno(rc, "readdir");
 }
 
 }  // namespace dbrelay

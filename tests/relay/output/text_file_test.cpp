@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "relay/output/record_boundaries.h"
 #include "tests/relay/output/output_test_env.h"
 #include "tests/support/relay_sandbox.h"
 
@@ -299,11 +300,17 @@ TEST_F(TextFileAppendTest, ReadOnlyFolderIsEaccesAndCreatesNothing) {
 // --- Failures after the open: the file keeps only whole records and the result is never 0 ---
 
 // Makes one step of the append fail, the way a full disk or a failing device would.
+// Fails and counts the calls on the text file; its boundaries file is left to the real system
+// unless fail_boundaries names the call that fails there.
 class FailingFilesEnv : public dbrelay::EnvWrapper {
  public:
   FailingFilesEnv() : EnvWrapper(dbrelay::Env::Default()) {}
 
   dbrelay::Status WriteFile(int fd, std::string_view data, size_t* written) override {
+    if (boundaries_fds.count(fd) != 0) {
+      if (fail_boundaries == "write") return dbrelay::Status::FromErrno(ENOSPC, "write");
+      return EnvWrapper::WriteFile(fd, data, written);
+    }
     ++writes;
     if (write_mode == "half_then_enospc") {
       // The disk takes half the record and then has no room left.
@@ -318,6 +325,10 @@ class FailingFilesEnv : public dbrelay::EnvWrapper {
     return EnvWrapper::WriteFile(fd, data, written);
   }
   dbrelay::Status SyncFile(int fd) override {
+    if (boundaries_fds.count(fd) != 0) {
+      if (fail_boundaries == "sync") return dbrelay::Status::FromErrno(EIO, "fsync");
+      return EnvWrapper::SyncFile(fd);
+    }
     if (fail_file_sync && !file_sync_failed) {
       file_sync_failed = true;
       return dbrelay::Status::FromErrno(EIO, "fsync");
@@ -330,12 +341,18 @@ class FailingFilesEnv : public dbrelay::EnvWrapper {
     return EnvWrapper::SyncFolder(folder);
   }
   dbrelay::Status OpenOrCreateFile(const std::string& path, int* fd, bool* created) override {
+    if (path.ends_with(".boundaries")) {
+      if (fail_boundaries == "open") return dbrelay::Status::FromErrno(EACCES, "open");
+      dbrelay::Status s = EnvWrapper::OpenOrCreateFile(path, fd, created);
+      if (s.ok()) boundaries_fds.insert(*fd);
+      return s;
+    }
     dbrelay::Status s = EnvWrapper::OpenOrCreateFile(path, fd, created);
     if (s.ok()) ++opens;
     return s;
   }
   dbrelay::Status CloseFile(int fd) override {
-    ++closes;
+    if (boundaries_fds.erase(fd) == 0) ++closes;
     return EnvWrapper::CloseFile(fd);
   }
   // Asks for the lock without waiting first, to learn whether another holds it, then lets the
@@ -352,6 +369,8 @@ class FailingFilesEnv : public dbrelay::EnvWrapper {
   }
 
   std::string write_mode;
+  std::string fail_boundaries;  // "open", "write" or "sync"
+  std::set<int> boundaries_fds;
   bool fail_file_sync = false;
   bool file_sync_failed = false;
   bool fail_folder_sync = false;
@@ -407,7 +426,7 @@ TEST_F(TextFileAppendTest, WholeRecordIsOneWriteAndFolderIsSyncedOnlyForANewFile
   dbrelay::ScopedEnvOverride use(&env);
   ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, std::string(128 * 1024, 'w')), 0);
   EXPECT_EQ(env.writes, 1);
-  EXPECT_EQ(env.folder_syncs, 1);
+  EXPECT_EQ(env.folder_syncs, 1) << "one folder sync covers the new file and its boundaries";
   ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "again"), 0);
   EXPECT_EQ(env.folder_syncs, 1);
   EXPECT_EQ(env.lock_waits, (std::vector<int>{30000, 30000}));
@@ -424,13 +443,14 @@ TEST_F(TextFileAppendTest, FailedFolderSyncOfANewFileIsReportedAndLeavesNoRecord
 // --- An appender killed in the middle ---
 
 // The moment of an append at which its process is killed.
-enum class KillPoint { kMidWrite, kAfterSync };
+enum class KillPoint { kBeforeWrite, kMidWrite, kAfterSync };
 
 struct KillCase {
   const char* name;
   KillPoint point;
   bool emptied_after;  // another program empties the file after the kill (a consumer's truncate)
   std::string before_next;  // what the file holds, before "next", after the next append
+  size_t whole_records;     // the records the file holds then, "next" included
 };
 
 void PrintTo(const KillCase& c, std::ostream* os) { *os << c.name; }
@@ -439,8 +459,12 @@ void PrintTo(const KillCase& c, std::ostream* os) { *os << c.name; }
 class KilledEnv : public dbrelay::EnvWrapper {
  public:
   explicit KilledEnv(KillPoint point) : EnvWrapper(dbrelay::Env::Default()), point_(point) {}
+  // The boundaries file's lines end in a bare LF; the kill lands in the record's own write.
   dbrelay::Status WriteFile(int fd, std::string_view data, size_t* written) override {
-    if (point_ != KillPoint::kMidWrite) return EnvWrapper::WriteFile(fd, data, written);
+    if (point_ == KillPoint::kAfterSync || !data.ends_with("\r\n")) {
+      return EnvWrapper::WriteFile(fd, data, written);
+    }
+    if (point_ == KillPoint::kBeforeWrite) Die();  // its boundaries line is already durable
     (void)EnvWrapper::WriteFile(fd, data.substr(0, data.size() / 2), written);
     Die();
   }
@@ -461,7 +485,7 @@ class TextFileKillTest : public TextFileAppendTest, public testing::WithParamInt
 
 TEST_P(TextFileKillTest, NextAppendLeavesOnlyWholeRecords) {
   const std::string old = "first\r\n";
-  WriteFileBytes(file_, old);
+  ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "first"), 0);
   const std::string killed = "DELETE FROM Docs WHERE Id=7 AND Kind='" + std::string(20000, 'k') + "'";
   pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
@@ -474,22 +498,39 @@ TEST_P(TextFileKillTest, NextAppendLeavesOnlyWholeRecords) {
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
-  ASSERT_NE(ReadFileBytes(file_), old) << "the killed append wrote nothing";
+  if (GetParam().point != KillPoint::kBeforeWrite) {
+    ASSERT_NE(ReadFileBytes(file_), old) << "the killed append wrote nothing";
+  }
   if (GetParam().emptied_after) std::filesystem::resize_file(file_, 0);
 
   ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "next"), 0);
   std::string expected = GetParam().before_next;
   if (expected == "$killed") expected = old + killed + "\r\n";
   EXPECT_EQ(ReadFileBytes(file_), expected + "next\r\n");
+  // The boundaries tell exactly those records apart.
+  dbrelay::RecordBoundaries boundaries;
+  EXPECT_EQ(dbrelay::ReadRecordBoundaries(ReadFileBytes(dbrelay::BoundariesPathOf(file_)),
+                                          ReadFileBytes(file_).size(), &boundaries),
+            "");
+  const std::string text = ReadFileBytes(file_);
+  std::string rebuilt;
+  for (const dbrelay::RecordSpan& span : boundaries.records) {
+    EXPECT_TRUE(dbrelay::RecordMatches(span, text.substr(span.start, span.length)));
+    rebuilt += text.substr(span.start, span.length);
+  }
+  EXPECT_EQ(rebuilt, text);
+  EXPECT_EQ(boundaries.records.size(), GetParam().whole_records);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kills, TextFileKillTest,
-                         testing::Values(KillCase{"mid_write", KillPoint::kMidWrite, false,
-                                                  "first\r\n"},
+                         testing::Values(KillCase{"before_write", KillPoint::kBeforeWrite, false,
+                                                  "first\r\n", 2},
+                                         KillCase{"mid_write", KillPoint::kMidWrite, false,
+                                                  "first\r\n", 2},
                                          KillCase{"after_sync", KillPoint::kAfterSync, false,
-                                                  "$killed"},
+                                                  "$killed", 3},
                                          KillCase{"file_emptied_by_others", KillPoint::kMidWrite,
-                                                  true, ""}),
+                                                  true, "", 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // --- Other appenders ---
