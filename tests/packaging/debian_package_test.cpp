@@ -416,6 +416,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 constexpr const char* kSpool = "/var/spool/dbrelay";
 const std::string kQueue = std::string(kSpool) + "/queue.sql";
+const std::string kBoundaries = kQueue + ".boundaries";  // DbRelay writes it beside the text file
 
 // The package installed on this very system with dpkg, as an administrator installs it: the
 // settings folder and file for group dbrelay, a save by a member through the link beside the
@@ -446,6 +447,7 @@ class SystemInstallTest : public DebianPackageTest {
     Dpkg({"--purge", "dbrelay"});
     // What the test parked outlives the purge by design; the test takes it away itself.
     unlink(kQueue.c_str());
+    unlink(kBoundaries.c_str());
     rmdir(kSpool);
     // The purge leaves the accounts, as Debian does; the test takes them away itself.
     if (!user_existed_ && getpwnam("dbrelay") != nullptr)
@@ -606,6 +608,7 @@ TEST_F(SystemInstallTest, MembersOfDbrelaySaveAndRunAndUpgradesKeepTheSettings) 
   EXPECT_EQ(parked.exit_status, 0) << parked.out;
   EXPECT_EQ(ReadFileBytes(kQueue), "DELETE FROM Docs\r\n");
   EXPECT_EQ(StatOf(kQueue), (Owned{0640, nobody_uid_, gid}));
+  EXPECT_EQ(StatOf(kBoundaries), (Owned{0640, nobody_uid_, gid}));
 
   // Upgrade (the same version again): the saved settings, the parked statement and their access
   // stay as they are.
@@ -635,6 +638,7 @@ TEST_F(SystemInstallTest, MembersOfDbrelaySaveAndRunAndUpgradesKeepTheSettings) 
   EXPECT_FALSE(FileExists("/lib/systemd/system/dbrelay-replay.service"));
   EXPECT_EQ(EnablementLinks(), "");
   EXPECT_EQ(ReadFileBytes(kQueue), "DELETE FROM Docs\r\n");
+  EXPECT_TRUE(FileExists(kBoundaries));
   std::string overrides = RunProcess({FindOnPath("dpkg-statoverride"), "--list"}).out;
   EXPECT_EQ(overrides.find("/etc/dbrelay"), std::string::npos) << overrides;
   EXPECT_EQ(overrides.find(kSpool), std::string::npos) << overrides;
