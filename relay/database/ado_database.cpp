@@ -54,6 +54,37 @@ int CADODatabase::Execute(const std::string& statement) {
   }
 }
 
+template <typename Call>
+int CADODatabase::Guarded(Call call) {
+  try {
+    if (!connection_) throw _com_error(kErrorInvalidPointer);
+    call(*connection_);
+    return 1;
+  } catch (const _com_error& error) {
+    RecordComError(error);
+    return 0;
+  }
+}
+
+int CADODatabase::BeginTransaction() {
+  return Guarded([](Connection& c) { c.BeginTrans(); });
+}
+
+int CADODatabase::CommitTransaction() {
+  return Guarded([](Connection& c) { c.CommitTrans(); });
+}
+
+int CADODatabase::RollbackTransaction() {
+  return Guarded([](Connection& c) { c.RollbackTrans(); });
+}
+
+int CADODatabase::QueryValue(const std::string& query, std::optional<std::string>* value) {
+  std::optional<std::string> result;
+  const int ok = Guarded([&](Connection& c) { result = c.QueryFirstValue(query); });
+  if (value != nullptr) *value = std::move(result);
+  return ok;
+}
+
 void CADODatabase::Close() {
   if (connection_ && connection_->State() != kStateClosed) connection_->Close();
 }

@@ -1,10 +1,11 @@
 #pragma once
 // The one database class of DbRelay. It turns the connection object's errors into plain results:
-// Open and Execute return 0 on failure and leave a last error text that begins
-// "Connection String = ". It never reports anything itself.
+// Open, Execute and the transaction and query calls return 0 on failure and leave a last error
+// text that begins "Connection String = ". It never reports anything itself.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "relay/database/com_error.h"
@@ -35,6 +36,17 @@ class CADODatabase {
 
   int32_t GetRecordsAffected() const { return records_affected_; }
 
+  // The connection's BeginTrans, CommitTrans and RollbackTrans (see connection.h): 1 on success,
+  // 0 on failure. A transaction still active when the connection closes or the object goes is
+  // rolled back.
+  int BeginTransaction();
+  int CommitTransaction();
+  int RollbackTransaction();
+
+  // Runs query and leaves the first column of its first row in *value (nothing when there is no
+  // row or it is NULL). 1 on success, 0 on failure (*value then holds nothing).
+  int QueryValue(const std::string& query, std::optional<std::string>* value);
+
   // The text of the last failure; empty until the first one, never cleared by a success.
   std::string GetLastErrorText() const { return last_error_text_; }
 
@@ -45,6 +57,9 @@ class CADODatabase {
  private:
   // "Connection String = ", the stored string with its password masked, "\n", the error block.
   void RecordComError(const _com_error& error);
+  // Calls call on the connection: 1, or 0 with the error recorded.
+  template <typename Call>
+  int Guarded(Call call);
 
   std::unique_ptr<Connection> connection_;
   std::string connection_string_;

@@ -34,5 +34,8 @@ inline constexpr uint32_t kErrorProviderNotFound = 0x800A0E7A;
 inline constexpr uint32_t kErrorObjectOpen = 0x800A0E79;
 inline constexpr uint32_t kErrorObjectClosed = 0x800A0E78;
 inline constexpr uint32_t kErrorInvalidArgument = 0x800A0BB9;
+inline constexpr uint32_t kErrorNotCapable = 0x800A0CB3;       // adErrFeatureNotAvailable
+inline constexpr uint32_t kErrorNoTransaction = 0x8004D00E;    // XACT_E_NOTRANSACTION
+inline constexpr uint32_t kErrorTransactionActive = 0x8004D013;  // XACT_E_XTIONEXISTS
 
 }  // namespace dbrelay

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "relay/common/scoped_factory_override.h"
@@ -32,7 +33,8 @@ class Connection {
   // Opens on an OLE DB or ODBC connection string, which carries the user and password itself;
   // throws when the connection is already open.
   virtual void Open(const std::string& connection_string) = 0;
-  // Closes an open connection; throws when it is closed.
+  // Closes an open connection, rolling back an active transaction first (never committing it);
+  // throws when it is closed. Destroying the object does the same.
   virtual void Close() = 0;
   // kUseServer or kUseClient; anything else throws. Statements run without a cursor, so the
   // location changes nothing here.
@@ -40,6 +42,28 @@ class Connection {
   // Runs command_text once; *records_affected receives the driver's count (-1 when it has none).
   virtual void Execute(const std::string& command_text, int32_t* records_affected,
                        int32_t options) = 0;
+
+  // One transaction at a time, no nesting. BeginTrans leaves autocommit: every later statement
+  // belongs to the transaction until CommitTrans or RollbackTrans ends it and autocommit returns.
+  // It throws kErrorObjectClosed on a closed connection, kErrorTransactionActive ("Only one
+  // transaction can be active on this session.", source the driver, as a provider raises it) when
+  // one is active, and kErrorNotCapable ("Object or provider is not capable of performing
+  // requested operation.", source "ADODB.Connection") when the driver has no transactions.
+  virtual void BeginTrans() = 0;
+  // Both throw kErrorNoTransaction ("No transaction is active.", source the driver) when none is
+  // active, kErrorObjectClosed when the connection is closed. A commit the database refuses
+  // throws its diagnostics after rolling back what is left: either way the transaction is over
+  // and the connection is back in autocommit. Should the driver fail to end the transaction or
+  // to return to autocommit, the connection is closed instead (the database then discards what
+  // was not committed): turning autocommit on would commit what is still open, and staying out
+  // of it would leave later statements waiting for a commit that never comes.
+  virtual void CommitTrans() = 0;
+  virtual void RollbackTrans() = 0;
+
+  // Runs command_text and returns the first column of its first row as text, whole whatever its
+  // length; nothing when there is no row (or no result set) or the value is NULL. Throws as
+  // Execute does.
+  virtual std::optional<std::string> QueryFirstValue(const std::string& command_text) = 0;
 };
 
 // Forwards every call to another connection; tests override single calls and install it with
@@ -55,6 +79,12 @@ class ConnectionWrapper : public Connection {
   void Execute(const std::string& command_text, int32_t* records_affected,
                int32_t options) override {
     target_->Execute(command_text, records_affected, options);
+  }
+  void BeginTrans() override { target_->BeginTrans(); }
+  void CommitTrans() override { target_->CommitTrans(); }
+  void RollbackTrans() override { target_->RollbackTrans(); }
+  std::optional<std::string> QueryFirstValue(const std::string& command_text) override {
+    return target_->QueryFirstValue(command_text);
   }
 
   Connection* target() const { return target_.get(); }

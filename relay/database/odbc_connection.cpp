@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -71,6 +72,7 @@ class OdbcConnection : public Connection {
   ~OdbcConnection() override {
     if (dbc_ != SQL_NULL_HDBC) {
       if (open_) {
+        // An active transaction is rolled back here, never committed.
         SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
         SQLDisconnect(dbc_);
       }
@@ -121,10 +123,8 @@ class OdbcConnection : public Connection {
   }
 
   void Close() override {
-    if (!open_) {
-      throw _com_error(kErrorObjectClosed, kAdoSource,
-                       "Operation is not allowed when the object is closed.");
-    }
+    RequireOpen();
+    if (in_transaction_) EndTrans(SQL_ROLLBACK);
     SQLRETURN rc = SQLDisconnect(dbc_);
     if (!SQL_SUCCEEDED(rc)) RaiseFrom(SQL_HANDLE_DBC, dbc_, driver_name_);
     open_ = false;
@@ -138,20 +138,7 @@ class OdbcConnection : public Connection {
 
   void Execute(const std::string& command_text, int32_t* records_affected,
                int32_t /*options*/) override {
-    if (!open_) {
-      throw _com_error(kErrorObjectClosed, kAdoSource,
-                       "Operation is not allowed when the object is closed.");
-    }
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt))) {
-      RaiseFrom(SQL_HANDLE_DBC, dbc_, driver_name_);
-    }
-    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
-                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kCommandTimeoutSeconds)), 0);
-    if (command_text.size() > static_cast<size_t>(INT32_MAX)) {
-      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-      throw _com_error(kErrorInvalidArgument, kAdoSource, kArgumentsText);
-    }
+    SQLHSTMT stmt = NewStatement(command_text);
     SQLRETURN rc = SQLExecDirect(stmt,
                                  reinterpret_cast<SQLCHAR*>(const_cast<char*>(command_text.data())),
                                  static_cast<SQLINTEGER>(command_text.size()));
@@ -178,10 +165,149 @@ class OdbcConnection : public Connection {
     if (records_affected != nullptr) *records_affected = static_cast<int32_t>(count);
   }
 
+  void BeginTrans() override {
+    RequireOpen();
+    if (in_transaction_) {
+      throw _com_error(kErrorTransactionActive, driver_name_,
+                       "Only one transaction can be active on this session.");
+    }
+    SQLUSMALLINT capable = SQL_TC_NONE;
+    if (!SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_TXN_CAPABLE, &capable, sizeof capable, nullptr))) {
+      RaiseFrom(SQL_HANDLE_DBC, dbc_, driver_name_);
+    }
+    if (capable == SQL_TC_NONE) {
+      throw _com_error(kErrorNotCapable, kAdoSource,
+                       "Object or provider is not capable of performing requested operation.");
+    }
+    if (!SQL_SUCCEEDED(SetAutocommit(false))) RaiseFrom(SQL_HANDLE_DBC, dbc_, driver_name_);
+    in_transaction_ = true;
+  }
+
+  void CommitTrans() override {
+    RequireOpen();
+    EndTrans(SQL_COMMIT);
+  }
+
+  void RollbackTrans() override {
+    RequireOpen();
+    EndTrans(SQL_ROLLBACK);
+  }
+
+  std::optional<std::string> QueryFirstValue(const std::string& command_text) override {
+    SQLHSTMT stmt = NewStatement(command_text);
+    // Frees the statement on every way out.
+    std::unique_ptr<void, void (*)(void*)> owner(
+        stmt, [](void* handle) { SQLFreeHandle(SQL_HANDLE_STMT, handle); });
+    SQLRETURN rc = SQLExecDirect(stmt,
+                                 reinterpret_cast<SQLCHAR*>(const_cast<char*>(command_text.data())),
+                                 static_cast<SQLINTEGER>(command_text.size()));
+    if (rc == SQL_NO_DATA) return std::nullopt;
+    if (!SQL_SUCCEEDED(rc)) RaiseFrom(SQL_HANDLE_STMT, stmt, driver_name_);
+    std::optional<std::string> value;
+    SQLSMALLINT columns = 0;
+    if (!SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns))) {
+      RaiseFrom(SQL_HANDLE_STMT, stmt, driver_name_);
+    }
+    if (columns > 0) {
+      rc = SQLFetch(stmt);
+      if (rc != SQL_NO_DATA) {
+        if (!SQL_SUCCEEDED(rc)) RaiseFrom(SQL_HANDLE_STMT, stmt, driver_name_);
+        value = ReadFirstColumn(stmt);
+      }
+    }
+    // As in Execute: a later statement of a batch that fails fails the query.
+    do {
+      rc = SQLMoreResults(stmt);
+    } while (SQL_SUCCEEDED(rc));
+    if (rc != SQL_NO_DATA) RaiseFrom(SQL_HANDLE_STMT, stmt, driver_name_);
+    return value;
+  }
+
  private:
   static constexpr const char* kArgumentsText =
       "Arguments are of the wrong type, are out of acceptable range, or are in conflict with one "
       "another.";
+
+  void RequireOpen() const {
+    if (!open_) {
+      throw _com_error(kErrorObjectClosed, kAdoSource,
+                       "Operation is not allowed when the object is closed.");
+    }
+  }
+
+  // A statement handle for command_text on the open connection, with the command time-out; the
+  // caller frees it.
+  SQLHSTMT NewStatement(const std::string& command_text) {
+    RequireOpen();
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt))) {
+      RaiseFrom(SQL_HANDLE_DBC, dbc_, driver_name_);
+    }
+    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kCommandTimeoutSeconds)), 0);
+    if (command_text.size() > static_cast<size_t>(INT32_MAX)) {
+      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+      throw _com_error(kErrorInvalidArgument, kAdoSource, kArgumentsText);
+    }
+    return stmt;
+  }
+
+  // Column 1 of the fetched row, piece by piece: the driver says how much is left only when it
+  // knows, so the pieces are read until one fits.
+  std::optional<std::string> ReadFirstColumn(SQLHSTMT stmt) {
+    std::string value;
+    std::vector<char> piece(64 * 1024);
+    for (;;) {
+      SQLLEN indicator = 0;
+      SQLRETURN rc = SQLGetData(stmt, 1, SQL_C_CHAR, piece.data(),
+                                static_cast<SQLLEN>(piece.size()), &indicator);
+      if (rc == SQL_NO_DATA) break;  // the previous piece was the last
+      if (!SQL_SUCCEEDED(rc)) RaiseFrom(SQL_HANDLE_STMT, stmt, driver_name_);
+      if (indicator == SQL_NULL_DATA) return std::nullopt;
+      // Each piece ends in a NUL the driver adds; a piece that did not fit filled the buffer.
+      const size_t room = piece.size() - 1;
+      const size_t got = (indicator == SQL_NO_TOTAL || static_cast<size_t>(indicator) > room)
+                             ? room
+                             : static_cast<size_t>(indicator);
+      value.append(piece.data(), got);
+      if (rc == SQL_SUCCESS) break;
+    }
+    return value;
+  }
+
+  SQLRETURN SetAutocommit(bool on) {
+    const SQLULEN mode = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
+    return SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(mode), 0);
+  }
+
+  // Ends the active transaction and returns to autocommit; see CommitTrans in connection.h.
+  void EndTrans(SQLSMALLINT completion) {
+    if (!in_transaction_) {
+      throw _com_error(kErrorNoTransaction, driver_name_, "No transaction is active.");
+    }
+    in_transaction_ = false;
+    std::optional<Diagnostics> failure;
+    bool ended = SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_, completion));
+    if (!ended) {
+      failure = ReadDiagnostics(SQL_HANDLE_DBC, dbc_);
+      ended = completion == SQL_COMMIT &&
+              SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK));
+    }
+    // Autocommit on commits whatever is still open, so it only follows a transaction that ended.
+    if (!ended || !SQL_SUCCEEDED(SetAutocommit(true))) {
+      if (!failure) failure = ReadDiagnostics(SQL_HANDLE_DBC, dbc_);
+      Drop();
+    }
+    if (failure) Raise(*failure, driver_name_);
+  }
+
+  // Leaves the connection without committing anything; the next Open starts on a fresh handle.
+  void Drop() {
+    SQLDisconnect(dbc_);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    dbc_ = SQL_NULL_HDBC;
+    open_ = false;
+  }
 
   bool DriverRegistered(const std::string& name) {
     const std::string wanted = settings::AsciiLowerCopy(name);
@@ -237,6 +363,7 @@ class OdbcConnection : public Connection {
   SQLHENV env_;
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool open_ = false;
+  bool in_transaction_ = false;  // autocommit is off while it is set
   std::string driver_name_;
 };
 

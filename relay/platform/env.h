@@ -117,6 +117,9 @@ class Env {
   // descriptor releases the lock.
   virtual Status LockFileExclusive(int fd, int timeout_ms) = 0;
 
+  // Gives up the lock of LockFileExclusive while the descriptor stays open.
+  virtual Status UnlockFile(int fd) = 0;
+
   // Whether path names the very file open at fd now (false when the file was removed or replaced).
   virtual Status IsFileAtPath(int fd, const std::string& path, bool* same) = 0;
 
@@ -201,6 +204,7 @@ class EnvWrapper : public Env {
   Status LockFileExclusive(int fd, int timeout_ms) override {
     return target_->LockFileExclusive(fd, timeout_ms);
   }
+  Status UnlockFile(int fd) override { return target_->UnlockFile(fd); }
   Status IsFileAtPath(int fd, const std::string& path, bool* same) override {
     return target_->IsFileAtPath(fd, path, same);
   }

@@ -27,6 +27,7 @@ class PosixEnv final : public Env {
   Status OpenExistingFile(const std::string& path, int* fd) override;
   Status ReadFileAt(int fd, uint64_t offset, size_t length, std::string* data) override;
   Status LockFileExclusive(int fd, int timeout_ms) override;
+  Status UnlockFile(int fd) override;
   Status IsFileAtPath(int fd, const std::string& path, bool* same) override;
   Status GetFileSize(int fd, uint64_t* size) override;
   Status WriteFile(int fd, std::string_view data, size_t* written) override;

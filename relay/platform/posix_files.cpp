@@ -166,6 +166,10 @@ Status PosixEnv::LockFileExclusive(int fd, int timeout_ms) {
   return result == 0 ? Status::OK() : Status::FromErrno(result, "flock");
 }
 
+Status PosixEnv::UnlockFile(int fd) {
+  return ::flock(fd, LOCK_UN) == 0 ? Status::OK() : Status::FromErrno(Errno(), "flock");
+}
+
 Status PosixEnv::IsFileAtPath(int fd, const std::string& path, bool* same) {
   struct stat open_file {
   }, named{};

@@ -37,15 +37,6 @@ StatementArguments ArgumentsOf(int argc, const char* const* argv) {
   return args;
 }
 
-// The connection string of the primary: the composed (scrambled) one for type 1, else the other
-// one exactly as stored.
-std::string PrimaryConnectionString() {
-  if (ReadIniInt(settings::kPriDBType) == 1) {
-    return settings::DecodeSettingValue(ReadIniString(settings::kPriConnectionString));
-  }
-  return ReadIniString(settings::kPriOtherConnStr);
-}
-
 std::string SecondaryConnectionString() {
   if (ReadIniInt(settings::kSecDBType) == 1) {
     return settings::DecodeSettingValue(ReadIniString(settings::kSecConnectionString));
@@ -128,6 +119,13 @@ int RunDatabasePhase(CADODatabase& database, const StatementArguments& args) {
 }
 
 }  // namespace
+
+std::string PrimaryConnectionString() {
+  if (ReadIniInt(settings::kPriDBType) == 1) {
+    return settings::DecodeSettingValue(ReadIniString(settings::kPriConnectionString));
+  }
+  return ReadIniString(settings::kPriOtherConnStr);
+}
 
 int RunStatement(int argc, const char* const* argv) {
   StatementArguments args = ArgumentsOf(argc, argv);

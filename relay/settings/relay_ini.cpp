@@ -8,8 +8,22 @@
 
 namespace dbrelay {
 
+namespace {
+std::string& SharedFileName() {
+  static std::string name;  // empty: the file named after the program
+  return name;
+}
+}  // namespace
+
+void UseSettingsFileBesideProgram(const std::string& file_name) { SharedFileName() = file_name; }
+
 std::string GetIniPath() {
   std::string path = CurrentEnv()->ExecutablePath();
+  if (!SharedFileName().empty()) {
+    size_t slash = path.rfind('/');
+    return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
+           SharedFileName();
+  }
   size_t slash = path.rfind('/');
   size_t name_start = slash == std::string::npos ? 0 : slash + 1;
   size_t dot = path.rfind('.');

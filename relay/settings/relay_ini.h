@@ -14,6 +14,10 @@ namespace dbrelay {
 using settings::kSettingsSection;
 
 std::string GetIniPath();
+
+// Makes GetIniPath() the file file_name in the folder of the running program, for the programs
+// that share DbRelay's settings file rather than have one named after themselves.
+void UseSettingsFileBesideProgram(const std::string& file_name);
 std::string ReadIniString(const std::string& section, const std::string& key,
                           const std::string& default_value);
 int32_t ReadIniInt(const std::string& section, const std::string& key, int32_t default_value);

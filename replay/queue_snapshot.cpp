@@ -1,0 +1,128 @@
+#include "replay/queue_snapshot.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "relay/output/text_file.h"
+#include "relay/platform/env.h"
+#include "settings/file_path.h"
+
+namespace dbrelay::replay {
+
+namespace {
+
+// More than any boundaries file of a real queue; a larger one is not ours.
+constexpr uint64_t kMaxBoundariesSize = 256ull * 1024 * 1024;
+
+}  // namespace
+
+QueueSnapshot::QueueSnapshot() : fd_(CurrentEnv()) {}
+
+uint64_t QueueSnapshot::whole_end() const {
+  return boundaries_.has_torn_record ? boundaries_.torn_start : size_;
+}
+
+Status QueueSnapshot::ReadUnderLock(int fd, RecordBoundaries* boundaries, uint64_t* size,
+                                    std::string* problem) {
+  Env* env = CurrentEnv();
+  if (Status s = env->GetFileSize(fd, size); !s.ok()) return s;
+  std::string text;
+  ScopedFd bounds(env);
+  Status s = env->OpenExistingFile(BoundariesPathOf(path_), bounds.Receive());
+  if (s.ok()) {
+    uint64_t bounds_size = 0;
+    s = env->GetFileSize(bounds.get(), &bounds_size);
+    if (s.ok() && bounds_size > kMaxBoundariesSize) {
+      *problem = "its boundaries file is larger than any DbRelay writes";
+      return Status::OK();
+    }
+    if (s.ok()) s = env->ReadFileAt(bounds.get(), 0, static_cast<size_t>(bounds_size), &text);
+  } else if (s.code() == ENOENT) {
+    *boundaries = RecordBoundaries();
+    // An empty file holds no record to tell apart (a removal that stopped half way leaves one).
+    if (*size != 0) *problem = "its boundaries file " + BoundariesPathOf(path_) + " is missing";
+    return Status::OK();
+  }
+  if (!s.ok()) return s;
+  *problem = ReadRecordBoundaries(text, *size, boundaries);
+  return Status::OK();
+}
+
+Status QueueSnapshot::Take(const std::string& path) {
+  path_ = path;
+  Env* env = CurrentEnv();
+  Status s = OpenAndLockTextFile(path, kTextFileLockWaitMilliseconds, &fd_);
+  if (s.ok()) s = ReadUnderLock(fd_.get(), &boundaries_, &size_, &problem_);
+  // The descriptor stays open to read the records; the appenders may go on.
+  if (fd_.valid()) {
+    Status unlock = env->UnlockFile(fd_.get());
+    if (s.ok()) s = unlock;
+  }
+  return s;
+}
+
+Status QueueSnapshot::ReadStatements(size_t first, std::vector<std::string>* statements,
+                                     std::string* problem) {
+  statements->clear();
+  Env* env = CurrentEnv();
+  for (size_t i = first; i < records().size(); ++i) {
+    const RecordSpan& span = records()[i];
+    std::string bytes;
+    if (span.length > SIZE_MAX) return Status::FromErrno(EFBIG, "read");
+    if (Status s = env->ReadFileAt(fd_.get(), span.start, static_cast<size_t>(span.length), &bytes);
+        !s.ok()) {
+      return s;
+    }
+    if (!RecordMatches(span, bytes)) {
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    "the record at byte %llu is not the one its boundaries line names (the file "
+                    "was changed in place)",
+                    static_cast<unsigned long long>(span.start));
+      *problem = text;
+      statements->clear();
+      return Status::OK();
+    }
+    bytes.resize(bytes.size() - 2);  // the record's CR LF
+    statements->push_back(std::move(bytes));
+  }
+  return Status::OK();
+}
+
+Status QueueSnapshot::RemoveIfUnchanged(bool* removed, bool* grew) {
+  *removed = false;
+  *grew = false;
+  Env* env = CurrentEnv();
+  ScopedFd locked(env);
+  Status s = OpenAndLockTextFile(path_, kTextFileLockWaitMilliseconds, &locked);
+  if (s.code() == ENOENT) return Status::OK();
+  if (!s.ok()) return s;
+  bool same = false;
+  if (s = env->IsFileAtPath(fd_.get(), path_, &same); !s.ok() || !same) return s;
+
+  RecordBoundaries now;
+  uint64_t size = 0;
+  std::string problem;
+  if (s = ReadUnderLock(locked.get(), &now, &size, &problem); !s.ok()) return s;
+  const uint64_t now_end = now.has_torn_record ? now.torn_start : size;
+  if (!problem.empty() || now.queue_id != queue_id() || now_end != whole_end()) {
+    *grew = true;
+    return Status::OK();
+  }
+  // Emptied first: should the removal stop half way, an empty file is no queue and its next
+  // append starts afresh, where a whole one without its boundaries could not be replayed.
+  s = env->TruncateFile(locked.get(), 0);
+  if (s.ok()) s = env->SyncFile(locked.get());
+  if (s.ok()) {
+    Status bounds = env->RemoveFile(BoundariesPathOf(path_));
+    if (!bounds.ok() && bounds.code() != ENOENT) s = bounds;
+  }
+  // The file goes last, while its lock is still held: an appender waiting for it opens the path
+  // again and starts a new queue, boundaries and all.
+  if (s.ok()) s = env->RemoveFile(path_);
+  if (s.ok()) s = env->SyncFolder(settings::FolderOf(path_));
+  if (s.ok()) *removed = true;
+  return s;
+}
+
+}  // namespace dbrelay::replay

@@ -1,0 +1,306 @@
+#include "replay/replay_queue.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <vector>
+
+#include "relay/common/format_text.h"
+#include "relay/output/text_file.h"
+#include "relay/platform/env.h"
+#include "relay/report/report.h"
+#include "relay/settings/relay_ini.h"
+#include "replay/exit_status.h"
+#include "replay/queue_snapshot.h"
+#include "replay/replayed_mark.h"
+
+namespace dbrelay::replay {
+
+namespace {
+
+unsigned long long U(uint64_t n) { return static_cast<unsigned long long>(n); }
+
+void Print(const std::string& text) { CurrentEnv()->WriteConsole(text); }
+
+int ReportUncertain(const std::string& path, const std::string& problem) {
+  ReportError(FormatText("Unable to replay %s: %s.\nNothing of it was run; see DbRelayReplay(1).\n",
+                         path.c_str(), problem.c_str()),
+              Mailing::kAllowed);
+  return kExitUncertain;
+}
+
+int ReportInputOutput(const std::string& path, const char* what, const Status& status) {
+  ReportError(FormatText("Unable to replay %s: cannot %s (%s)\n\nError returned = %d\n",
+                         path.c_str(), what, status.ToString().c_str(), status.code()),
+              Mailing::kAllowed);
+  return kExitInputOutput;
+}
+
+}  // namespace
+
+struct QueueReplay::Queue {
+  QueueSnapshot snapshot;
+  size_t first_pending = 0;   // index into snapshot.records()
+  uint64_t next_offset = 0;   // where first_pending starts
+  std::vector<std::string> statements;  // of the pending records, first_pending on
+  uint64_t replayed = 0;
+};
+
+QueueReplay::QueueReplay(CADODatabase* database, std::string host)
+    : database_(database), ledger_(database), host_(std::move(host)) {}
+
+int QueueReplay::ReportDatabaseFailure(const Queue& queue, const std::string& what) {
+  int last_error = errno;
+  ReportError(FormatText("Unable to replay %s: %s\n%s\nGetLastError = %d\n",
+                         queue.snapshot.path().c_str(), what.c_str(), ledger_.error_text().c_str(),
+                         last_error),
+              Mailing::kAllowed);
+  return kExitStatementFailed;
+}
+
+// Reads the file and learns from the ledger where its pending records begin. may_change lets it
+// create the ledger's table, register the queue and write the mark; without it a queue the ledger
+// does not know is taken as not begun.
+int QueueReplay::Prepare(const std::string& path, bool may_change, Queue* queue) {
+  Status s = queue->snapshot.Take(path);
+  if (!s.ok()) return ReportInputOutput(path, "read it", s);
+  const QueueSnapshot& snap = queue->snapshot;
+  if (!snap.problem().empty()) return ReportUncertain(path, snap.problem());
+  queue->first_pending = 0;
+  queue->next_offset = 0;
+  if (snap.queue_id().empty()) return kExitNothingPending;  // an empty file without boundaries
+
+  std::optional<uint64_t> progress;
+  if (!ledger_.ReadProgress(snap.queue_id(), &progress, may_change)) {
+    return ReportDatabaseFailure(*queue, "the ledger cannot be read");
+  }
+  if (!progress) {
+    bool marked = false;
+    if (s = ReadReplayedMark(path, snap.queue_id(), &marked); !s.ok()) {
+      return ReportInputOutput(path, "read its mark", s);
+    }
+    if (marked) {
+      return ReportUncertain(
+          path, FormatText("the ledger %s of the primary has no row for its queue %s, which an "
+                           "earlier replay registered there (the table was dropped, or the "
+                           "primary is another database), so which of its statements ran is not "
+                           "known",
+                           kLedgerTable, snap.queue_id().c_str()));
+    }
+    if (!may_change || snap.records().empty()) return kExitNothingPending;
+    if (!ledger_.Register(snap.queue_id(), host_, path)) {
+      return ReportDatabaseFailure(*queue, "its queue cannot be added to the ledger");
+    }
+    // Durable before any statement runs: from now on a lost ledger is noticed.
+    if (s = WriteReplayedMark(path, snap.queue_id()); !s.ok()) {
+      return ReportInputOutput(path, "write its mark", s);
+    }
+    progress = 0;
+  }
+  // The ledger may only point at the end of a record of this file.
+  const std::vector<RecordSpan>& records = snap.records();
+  auto at = std::lower_bound(records.begin(), records.end(), *progress,
+                             [](const RecordSpan& r, uint64_t offset) { return r.start < offset; });
+  const bool at_record = at != records.end() && at->start == *progress;
+  if (!at_record && *progress != snap.whole_end()) {
+    return ReportUncertain(
+        path, FormatText("the ledger says its first %llu bytes ran, which is not where one of "
+                         "its records ends",
+                         U(*progress)));
+  }
+  queue->first_pending = static_cast<size_t>(at - records.begin());
+  queue->next_offset = *progress;
+  std::string problem;
+  if (s = queue->snapshot.ReadStatements(queue->first_pending, &queue->statements, &problem);
+      !s.ok()) {
+    return ReportInputOutput(path, "read its records", s);
+  }
+  if (!problem.empty()) return ReportUncertain(path, problem);
+  return kExitNothingPending;
+}
+
+QueueReplay::BatchResult QueueReplay::RunBatch(Queue* queue, size_t first, size_t end,
+                                               size_t* failed_at) {
+  const std::vector<RecordSpan>& records = queue->snapshot.records();
+  const int32_t minimum = ReadIniInt(settings::kRaiseErrorIfAffectedLinesLessThen);
+  if (database_->BeginTransaction() == 0) {
+    *failed_at = first;
+    return BatchResult::kDatabaseFailed;
+  }
+  for (size_t i = first; i < end; ++i) {
+    const std::string& statement = queue->statements[i - queue->first_pending];
+    LogDetail("\nRunning Query: " + statement + "\n");
+    const bool ran = database_->Execute(statement) != 0;
+    const int32_t count = database_->GetRecordsAffected();
+    if (ran) LogDetail(FormatText("Number of records Affected = %d\n", count));
+    if (!ran || count < minimum) {
+      (void)database_->RollbackTransaction();
+      *failed_at = i;
+      return ran ? BatchResult::kFewerRecords : BatchResult::kStatementFailed;
+    }
+  }
+  if (!ledger_.Advance(queue->snapshot.queue_id(), records[first].start, records[end - 1].end(),
+                       end)) {
+    (void)database_->RollbackTransaction();
+    *failed_at = first;
+    return BatchResult::kDatabaseFailed;
+  }
+  if (database_->CommitTransaction() == 0) {
+    // Whether it committed is not known here; the ledger tells the next run.
+    *failed_at = first;
+    return BatchResult::kDatabaseFailed;
+  }
+  return BatchResult::kCommitted;
+}
+
+int QueueReplay::RunPending(Queue* queue, ReplayTotals* totals) {
+  const std::vector<RecordSpan>& records = queue->snapshot.records();
+  const std::string& path = queue->snapshot.path();
+  size_t next = queue->first_pending;
+  while (next < records.size()) {
+    const size_t end = std::min(records.size(), next + kRecordsPerTransaction);
+    size_t failed_at = next;
+    BatchResult result = RunBatch(queue, next, end, &failed_at);
+    if (result == BatchResult::kCommitted) {
+      queue->replayed += end - next;
+      next = end;
+      continue;
+    }
+    const bool statement_failed =
+        result == BatchResult::kStatementFailed || result == BatchResult::kFewerRecords;
+    // The failing statement and its error text are known; what ran before it in the batch was
+    // rolled back with it and runs again as a batch of its own, so only the failing one is left.
+    std::string error_text = database_->GetLastErrorText();
+    if (statement_failed && failed_at > next) {
+      size_t prefix_failed = next;
+      BatchResult prefix = RunBatch(queue, next, failed_at, &prefix_failed);
+      if (prefix == BatchResult::kCommitted) {
+        queue->replayed += failed_at - next;
+        next = failed_at;
+      } else {
+        result = prefix;
+        failed_at = prefix_failed;
+        error_text = database_->GetLastErrorText();
+      }
+    }
+    totals->replayed += queue->replayed;
+    totals->pending += records.size() - failed_at;
+    const std::string& statement = queue->statements[failed_at - queue->first_pending];
+    const int last_error = errno;
+    const std::string where =
+        FormatText("\nThe replay of %s stopped at its record %llu (byte %llu); it and every "
+                   "later record stay pending.\n",
+                   path.c_str(), U(failed_at + 1), U(records[failed_at].start));
+    if (result == BatchResult::kFewerRecords) {
+      // DbRelay's own wording, which callers' scripts match.
+      ReportError(FormatText("Less then expected lines are affected in query:%s\n\n%s\n"
+                             "GetLastError = %d\n",
+                             statement.c_str(), error_text.c_str(), last_error) +
+                      where,
+                  Mailing::kAllowed);
+    } else if (result == BatchResult::kStatementFailed) {
+      ReportError(FormatText("Unable to replay query:%s\n\n%s\nGetLastError = %d\n",
+                             statement.c_str(), error_text.c_str(), last_error) +
+                      where,
+                  Mailing::kAllowed);
+    } else {
+      const std::string& text = ledger_.error_text().empty() ? error_text : ledger_.error_text();
+      ReportError(FormatText("Unable to replay %s: the transaction of its records from %llu on "
+                             "could not be completed:\n%s\nGetLastError = %d\n",
+                             path.c_str(), U(failed_at + 1), text.c_str(), last_error) +
+                      where,
+                  Mailing::kAllowed);
+    }
+    Print(FormatText("%s: %llu replayed, %llu pending\n", path.c_str(), U(queue->replayed),
+                     U(records.size() - failed_at)));
+    return kExitStatementFailed;
+  }
+  return kExitNothingPending;
+}
+
+int QueueReplay::Replay(const std::string& path, ReplayTotals* totals) {
+  ++totals->files;
+  uint64_t replayed = 0;
+  // Records parked while this runs are taken in the next round; the file goes once a round finds
+  // nothing new. The bound only guards against a file that grows for ever.
+  for (int round = 0; round < 1000; ++round) {
+    Queue queue;
+    if (int status = Prepare(path, true, &queue); status != kExitNothingPending) return status;
+    queue.replayed = 0;
+    if (int status = RunPending(&queue, totals); status != kExitNothingPending) return status;
+    replayed += queue.replayed;
+
+    bool removed = false;
+    bool grew = false;
+    if (Status s = queue.snapshot.RemoveIfUnchanged(&removed, &grew); !s.ok()) {
+      totals->replayed += replayed;
+      return ReportInputOutput(path, "remove it now that every record has run", s);
+    }
+    if (grew) continue;
+    if (removed) {
+      if (Status s = RemoveReplayedMark(path); !s.ok()) {
+        totals->replayed += replayed;
+        return ReportInputOutput(path, "remove its mark", s);
+      }
+      // A row left behind by a failure here names a queue that no file has any more: harmless.
+      if (!queue.snapshot.queue_id().empty()) (void)ledger_.Forget(queue.snapshot.queue_id());
+    }
+    totals->replayed += replayed;
+    Print(FormatText("%s: %llu replayed, 0 pending\n", path.c_str(), U(replayed)));
+    return kExitNothingPending;
+  }
+  totals->replayed += replayed;
+  Print(FormatText("%s: %llu replayed; more records keep arriving, left for the next run\n",
+                   path.c_str(), U(replayed)));
+  return kExitNothingPending;
+}
+
+int QueueReplay::List(const std::string& path, ReplayTotals* totals) {
+  ++totals->files;
+  Queue queue;
+  if (int status = Prepare(path, false, &queue); status != kExitNothingPending) return status;
+  const std::vector<RecordSpan>& records = queue.snapshot.records();
+  const size_t pending = records.size() - queue.first_pending;
+  totals->pending += pending;
+  std::string text = FormatText("%s: %llu pending\n", path.c_str(), U(pending));
+  for (size_t i = queue.first_pending; i < records.size(); ++i) {
+    // A comment line before each statement: the listing reads as the script it is.
+    text += FormatText("-- record %llu at byte %llu\n", U(i + 1), U(records[i].start));
+    text += queue.statements[i - queue.first_pending];
+    text += "\n";
+  }
+  Print(text);
+  return kExitNothingPending;
+}
+
+int QueueReplay::RejectFirst(const std::string& path) {
+  Queue queue;
+  if (int status = Prepare(path, true, &queue); status != kExitNothingPending) return status;
+  const std::vector<RecordSpan>& records = queue.snapshot.records();
+  if (queue.first_pending >= records.size()) {
+    Print(FormatText("%s: nothing pending, nothing moved\n", path.c_str()));
+    return kExitNothingPending;
+  }
+  const RecordSpan& first = records[queue.first_pending];
+  const std::string rejected = path + ".rejected";
+  // Saved aside before it is marked done: a run stopped in between leaves it in both places,
+  // never in neither.
+  if (int code = AppendStatementToTextFile(rejected, queue.statements.front()); code != 0) {
+    return ReportInputOutput(rejected, "append to it", Status::FromErrno(code, "append"));
+  }
+  bool done = database_->BeginTransaction() != 0 &&
+              ledger_.Advance(queue.snapshot.queue_id(), first.start, first.end(),
+                              queue.first_pending + 1);
+  if (done) {
+    done = database_->CommitTransaction() != 0;
+  } else {
+    (void)database_->RollbackTransaction();
+  }
+  if (!done) return ReportDatabaseFailure(queue, "the ledger cannot be moved past its first record");
+  Print(FormatText("%s: record %llu (byte %llu) moved to %s; %llu pending\n", path.c_str(),
+                   U(queue.first_pending + 1), U(first.start), rejected.c_str(),
+                   U(records.size() - queue.first_pending - 1)));
+  return kExitNothingPending;
+}
+
+}  // namespace dbrelay::replay

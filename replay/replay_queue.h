@@ -1,0 +1,53 @@
+#pragma once
+// What DbRelayReplay does with one text file of parked statements: replay it, list it, or move its
+// first pending statement aside. Each returns one of the exit statuses of exit_status.h and prints
+// the file's line on stdout; failures are reported as DbRelay reports them.
+
+#include <cstdint>
+#include <string>
+
+#include "relay/database/ado_database.h"
+#include "replay/ledger.h"
+
+namespace dbrelay::replay {
+
+// Records run in one transaction with their ledger update. A failing batch is rolled back and run
+// again up to the failing record, which then runs alone.
+inline constexpr size_t kRecordsPerTransaction = 100;
+
+struct ReplayTotals {
+  uint64_t files = 0;
+  uint64_t replayed = 0;
+  uint64_t pending = 0;
+};
+
+class QueueReplay {
+ public:
+  // database is the open primary; host names this machine in the ledger.
+  QueueReplay(CADODatabase* database, std::string host);
+
+  // Runs every pending record of the file at path, in order, then removes the file once all have
+  // run and none was added meanwhile (records parked while it ran are run too).
+  int Replay(const std::string& path, ReplayTotals* totals);
+
+  // Prints the file's pending statements. Changes nothing, not even the ledger's table.
+  int List(const std::string& path, ReplayTotals* totals);
+
+  // Appends the first pending record of the file to <path>.rejected and marks it done.
+  int RejectFirst(const std::string& path);
+
+ private:
+  struct Queue;
+  int Prepare(const std::string& path, bool may_change, Queue* queue);
+  int RunPending(Queue* queue, ReplayTotals* totals);
+  // Runs records [first, end) and their ledger update in one transaction.
+  enum class BatchResult { kCommitted, kStatementFailed, kFewerRecords, kDatabaseFailed };
+  BatchResult RunBatch(Queue* queue, size_t first, size_t end, size_t* failed_at);
+  int ReportDatabaseFailure(const Queue& queue, const std::string& what);
+
+  CADODatabase* database_;
+  Ledger ledger_;
+  std::string host_;
+};
+
+}  // namespace dbrelay::replay
