@@ -87,13 +87,14 @@ int QueueReplay::Prepare(const std::string& path, bool may_change, Queue* queue)
                            "known",
                            kLedgerTable, snap.queue_id().c_str()));
     }
-    if (!may_change || snap.records().empty()) return kExitNothingPending;
-    if (!ledger_.Register(snap.queue_id(), host_, path)) {
-      return ReportDatabaseFailure(*queue, "its queue cannot be added to the ledger");
-    }
-    // Durable before any statement runs: from now on a lost ledger is noticed.
-    if (s = WriteReplayedMark(path, snap.queue_id()); !s.ok()) {
-      return ReportInputOutput(path, "write its mark", s);
+    if (may_change && !snap.records().empty()) {
+      if (!ledger_.Register(snap.queue_id(), host_, path)) {
+        return ReportDatabaseFailure(*queue, "its queue cannot be added to the ledger");
+      }
+      // Durable before any statement runs: from now on a lost ledger is noticed.
+      if (s = WriteReplayedMark(path, snap.queue_id()); !s.ok()) {
+        return ReportInputOutput(path, "write its mark", s);
+      }
     }
     progress = 0;
   }
