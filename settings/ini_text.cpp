@@ -1,5 +1,7 @@
 #include "settings/ini_text.h"
 
+#include "settings/character_locale.h"
+
 #include <iconv.h>
 #include <langinfo.h>
 
@@ -61,7 +63,10 @@ class Converter {
   iconv_t cd_;
 };
 
-const char* LocaleCodeset() { return ::nl_langinfo(CODESET); }
+const char* LocaleCodeset() {
+  NeedCharacterLocale();
+  return ::nl_langinfo(CODESET);
+}
 
 const char* Utf16Name(IniEncoding encoding) {
   return encoding == IniEncoding::kUtf16Le ? "UTF-16LE" : "UTF-16BE";

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "settings/character_locale.h"
+
 namespace dbrelay {
 
 namespace {
@@ -20,6 +22,9 @@ size_t CharLength(std::string_view text, size_t i, std::mbstate_t* state) {
 }  // namespace
 
 size_t FindMultibyte(std::string_view haystack, std::string_view needle) {
+  // In ASCII every byte is a character in every locale.
+  if (settings::IsAscii(haystack)) return haystack.find(needle);
+  settings::NeedCharacterLocale();
   std::mbstate_t state{};
   for (size_t i = 0; i <= haystack.size();) {
     if (haystack.compare(i, needle.size(), needle) == 0 && haystack.size() - i >= needle.size()) {
@@ -32,6 +37,8 @@ size_t FindMultibyte(std::string_view haystack, std::string_view needle) {
 }
 
 size_t FindLastCharMultibyte(std::string_view text, char c) {
+  if (settings::IsAscii(text)) return text.rfind(c);
+  settings::NeedCharacterLocale();
   std::mbstate_t state{};
   size_t found = std::string_view::npos;
   for (size_t i = 0; i < text.size();) {

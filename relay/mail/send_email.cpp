@@ -1,5 +1,7 @@
 #include "relay/mail/send_email.h"
 
+#include "settings/character_locale.h"
+
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -53,6 +55,8 @@ std::string BracketAddressList(const std::string& addresses) {
 }
 
 int SendEmail(const std::string& message) {
+  // The mail's charset and its header encoding follow the locale.
+  settings::NeedCharacterLocale();
   std::unique_ptr<MailEngine> engine = NewMailEngine();
   if (engine->Attach(kMailChannelCount, kMailEngineKey) < 0) {
     ReportMailFailure("Cannot attach SEE\n");

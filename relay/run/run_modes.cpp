@@ -1,6 +1,5 @@
 #include "relay/run/run_modes.h"
 
-#include <clocale>
 #include <cstdint>
 
 #include "relay/common/format_text.h"
@@ -10,6 +9,7 @@
 #include "relay/run/connection_tests.h"
 #include "relay/run/run_statement.h"
 #include "relay/settings/relay_ini.h"
+#include "settings/character_locale.h"
 
 namespace dbrelay {
 
@@ -17,10 +17,11 @@ namespace {
 
 // The start-up the program cannot go on without: the character encoding of the environment's
 // locale (so multibyte searches and the mail's charset follow it, falling back to "C" when that
-// locale is not installed; the other categories are never used, so they are not loaded) and the
-// program's own path, which locates the settings file.
+// locale is not installed; the other categories are never used, so they are not loaded), loaded
+// the first time a text holds a byte outside ASCII, and the program's own path, which locates the
+// settings file.
 bool InitializeFramework() {
-  if (std::setlocale(LC_CTYPE, "") == nullptr) std::setlocale(LC_CTYPE, "C");
+  settings::DeferEnvironmentCharacterLocale();
   return !CurrentEnv()->ExecutablePath().empty();
 }
 
