@@ -90,17 +90,9 @@ int QueueReplay::Prepare(const std::string& path, bool may_change, Queue* queue)
                            "known",
                            kLedgerTable, snap.queue_id().c_str()));
     }
-    if (may_change && !snap.records().empty()) {
-      if (!ledger_.Register(snap.queue_id(), host_, path)) {
-        return ReportDatabaseFailure(*queue, "its queue cannot be added to the ledger");
-      }
-      // Durable before any statement runs: from now on a lost ledger is noticed.
-      if (s = WriteReplayedMark(path, snap.queue_id()); !s.ok()) {
-        return ReportInputOutput(path, "write its mark", s);
-      }
-    }
-    progress = 0;
   }
+  const bool unregistered = !progress;
+  if (unregistered) progress = 0;
   // The ledger may only point at the end of a record of this file.
   const std::vector<RecordSpan>& records = snap.records();
   auto at = std::lower_bound(records.begin(), records.end(), *progress,
@@ -121,6 +113,15 @@ int QueueReplay::Prepare(const std::string& path, bool may_change, Queue* queue)
     if (int status = LoadBatch(queue, first, first + kRecordsPerTransaction);
         status != kExitNothingPending) {
       return status;
+    }
+  }
+  if (unregistered && may_change && !records.empty()) {
+    if (!ledger_.Register(snap.queue_id(), host_, path)) {
+      return ReportDatabaseFailure(*queue, "its queue cannot be added to the ledger");
+    }
+    // Durable before any statement runs: from now on a lost ledger is noticed.
+    if (s = WriteReplayedMark(path, snap.queue_id()); !s.ok()) {
+      return ReportInputOutput(path, "write its mark", s);
     }
   }
   return kExitNothingPending;
@@ -260,15 +261,20 @@ int QueueReplay::Replay(const std::string& path, ReplayTotals* totals) {
       return ReportInputOutput(path, "remove it now that every record has run", s);
     }
     if (grew) continue;
-    if (removed) {
-      if (Status s = RemoveReplayedMark(path); !s.ok()) {
-        totals->replayed += replayed;
-        return ReportInputOutput(path, "remove its mark", s);
-      }
-      // A row left behind by a failure here names a queue that no file has any more: harmless.
-      if (!queue.snapshot.queue_id().empty()) (void)ledger_.Forget(queue.snapshot.queue_id());
-    }
     totals->replayed += replayed;
+    if (Status s = RemoveReplayedMark(path); !s.ok()) {
+      return ReportInputOutput(path, "remove its mark", s);
+    }
+    if (!removed) {
+      // Someone took the file away while it ran. Its queue's row stays: if the file was only
+      // renamed, the row is what keeps its statements from running again under the new name.
+      Print(FormatText("%s: %llu replayed, 0 pending; the file was removed or renamed meanwhile, "
+                       "so the ledger keeps its queue %s\n",
+                       path.c_str(), U(replayed), queue.snapshot.queue_id().c_str()));
+      return kExitNothingPending;
+    }
+    // A row left behind by a failure here names a queue that no file has any more: harmless.
+    if (!queue.snapshot.queue_id().empty()) (void)ledger_.Forget(queue.snapshot.queue_id());
     Print(FormatText("%s: %llu replayed, 0 pending\n", path.c_str(), U(replayed)));
     return kExitNothingPending;
   }
