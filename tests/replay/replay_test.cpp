@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -288,6 +289,9 @@ struct FailingCase {
   std::string report_head;   // how the failure begins
 };
 
+// Cases print as their names when a test fails.
+void PrintTo(const FailingCase& c, std::ostream* os) { *os << c.name; }
+
 const FailingCase kFailingCases[] = {
     {"missing_table", "INSERT INTO items (body) SELECT 'a3' FROM gate", "0",
      "CREATE TABLE gate (x INTEGER); INSERT INTO gate VALUES (1)", "Unable to replay query:"},
@@ -538,6 +542,8 @@ struct BadFileCase {
   bool unchanged;            // the file and its boundaries are as the damage left them
 };
 
+void PrintTo(const BadFileCase& c, std::ostream* os) { *os << c.name; }
+
 void AppendBytes(const std::string& path, const std::string& bytes) {
   WriteFileBytes(path, ReadFileBytes(path) + bytes);
 }
@@ -612,6 +618,8 @@ struct UsageCase {
   std::vector<std::string> args;
   std::string reason;  // the first line's text after "DbRelayReplay: "
 };
+
+void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.name; }
 
 class WrongArgumentsTest : public testing::TestWithParam<UsageCase> {
  protected:
