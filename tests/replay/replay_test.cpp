@@ -4,7 +4,6 @@
 // reading the same DbRelay.ini, replays them into real SQLite and real PostgreSQL through
 // unixODBC. What is in a database is read with its own client (sqlite3, psql).
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
