@@ -37,6 +37,20 @@ int CheckRegularFile(int fd) {
   return ::fcntl(fd, F_SETFL, O_APPEND) == 0 ? 0 : Errno();
 }
 
+// Opens the file already at path with flags; only a regular file is kept. O_NONBLOCK: the open of
+// a FIFO or a device must not wait; O_NOCTTY: nor adopt a terminal.
+Status OpenExistingRegular(const std::string& path, int flags, int* fd) {
+  int f = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY);
+  if (f < 0) return Status::FromErrno(Errno(), "open");
+  int rc = CheckRegularFile(f);
+  if (rc != 0) {
+    ::close(f);
+    return Status::FromErrno(rc, "open");
+  }
+  *fd = f;
+  return Status::OK();
+}
+
 }  // namespace
 
 Status PosixEnv::OpenOrCreateFile(const std::string& path, int* fd, bool* created) {
@@ -56,20 +70,10 @@ Status PosixEnv::OpenOrCreateFile(const std::string& path, int* fd, bool* create
     }
     if (errno == EINTR) continue;
     if (errno != EEXIST) return Status::FromErrno(Errno(), "open");
-    // O_NONBLOCK: the open of a FIFO or a device must not wait; O_NOCTTY: nor adopt a terminal.
-    f = ::open(path.c_str(), kFlags | O_NONBLOCK | O_NOCTTY);
-    if (f < 0) {
-      if (errno == ENOENT || errno == EINTR) continue;
-      return Status::FromErrno(Errno(), "open");
-    }
-    int rc = CheckRegularFile(f);
-    if (rc != 0) {
-      ::close(f);
-      return Status::FromErrno(rc, "open");
-    }
-    *fd = f;
-    *created = false;
-    return Status::OK();
+    Status s = OpenExistingRegular(path, kFlags, fd);
+    if (s.code() == ENOENT || s.code() == EINTR) continue;
+    if (s.ok()) *created = false;
+    return s;
   }
   return Status::FromErrno(EAGAIN, "open");
 }
@@ -77,18 +81,8 @@ Status PosixEnv::OpenOrCreateFile(const std::string& path, int* fd, bool* create
 Status PosixEnv::OpenExistingFile(const std::string& path, int* fd) {
   if (path.empty()) return Status::FromErrno(ENOENT, "open");
   for (;;) {
-    int f = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-    if (f < 0) {
-      if (errno == EINTR) continue;
-      return Status::FromErrno(Errno(), "open");
-    }
-    int rc = CheckRegularFile(f);
-    if (rc != 0) {
-      ::close(f);
-      return Status::FromErrno(rc, "open");
-    }
-    *fd = f;
-    return Status::OK();
+    Status s = OpenExistingRegular(path, O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW, fd);
+    if (s.code() != EINTR) return s;
   }
 }
 
