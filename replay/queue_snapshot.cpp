@@ -26,6 +26,13 @@ Status QueueSnapshot::ReadUnderLock(int fd, RecordBoundaries* boundaries, uint64
                                     std::string* problem) {
   Env* env = CurrentEnv();
   if (Status s = env->GetFileSize(fd, size); !s.ok()) return s;
+  *problem = std::string();
+  if (*size == 0) {
+    // An empty file holds no record, whatever lies beside it: a removal that stopped after
+    // emptying the file leaves its old boundaries, and the next append starts them afresh.
+    *boundaries = RecordBoundaries();
+    return Status::OK();
+  }
   std::string text;
   ScopedFd bounds(env);
   Status s = env->OpenExistingFile(BoundariesPathOf(path_), bounds.Receive());
@@ -39,8 +46,7 @@ Status QueueSnapshot::ReadUnderLock(int fd, RecordBoundaries* boundaries, uint64
     if (s.ok()) s = env->ReadFileAt(bounds.get(), 0, static_cast<size_t>(bounds_size), &text);
   } else if (s.code() == ENOENT) {
     *boundaries = RecordBoundaries();
-    // An empty file holds no record to tell apart (a removal that stopped half way leaves one).
-    if (*size != 0) *problem = "its boundaries file " + BoundariesPathOf(path_) + " is missing";
+    *problem = "its boundaries file " + BoundariesPathOf(path_) + " is missing";
     return Status::OK();
   }
   if (!s.ok()) return s;

@@ -141,17 +141,19 @@ int QueueReplay::LoadBatch(Queue* queue, size_t first, size_t end) {
 QueueReplay::BatchResult QueueReplay::RunBatch(Queue* queue, size_t first, size_t end,
                                                size_t* failed_at) {
   const std::vector<RecordSpan>& records = queue->snapshot.records();
+  // Read once a batch rather than twice a statement: the settings file is parsed at every read.
   const int32_t minimum = ReadIniInt(settings::kRaiseErrorIfAffectedLinesLessThen);
+  const bool detailed = ReadIniInt(settings::kDetailedLog) != 0;
   if (database_->BeginTransaction() == 0) {
     *failed_at = first;
     return BatchResult::kDatabaseFailed;
   }
   for (size_t i = first; i < end; ++i) {
     const std::string& statement = queue->statements[i - queue->batch_first];
-    LogDetail("\nRunning Query: " + statement + "\n");
+    if (detailed) LogDetail("\nRunning Query: " + statement + "\n");
     const bool ran = database_->Execute(statement) != 0;
     const int32_t count = database_->GetRecordsAffected();
-    if (ran) LogDetail(FormatText("Number of records Affected = %d\n", count));
+    if (ran && detailed) LogDetail(FormatText("Number of records Affected = %d\n", count));
     if (!ran || count < minimum) {
       (void)database_->RollbackTransaction();
       *failed_at = i;
