@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -193,8 +194,11 @@ TEST_P(ReplayKillTest, KilledAtRandomMomentsUntilItFinishesRunsEveryStatementOnc
   constexpr int kKillsWanted = 20;
   constexpr int kMaxRounds = 12;
   constexpr int kMaxKills = 200;
-  const unsigned seed = std::random_device()();
-  SCOPED_TRACE("seed " + std::to_string(seed) + " (set it here to repeat the run)");
+  // DBRELAY_TEST_SEED repeats the kill moments of a failed run.
+  const char* fixed_seed = std::getenv("DBRELAY_TEST_SEED");
+  const unsigned seed = fixed_seed != nullptr ? static_cast<unsigned>(std::stoul(fixed_seed))
+                                              : std::random_device()();
+  SCOPED_TRACE("DBRELAY_TEST_SEED=" + std::to_string(seed));
   std::mt19937 random(seed);
 
   // A replay left alone gives the span the kill moments are drawn from.
