@@ -61,11 +61,11 @@ Status QueueSnapshot::Take(const std::string& path) {
   return s;
 }
 
-Status QueueSnapshot::ReadStatements(size_t first, std::vector<std::string>* statements,
-                                     std::string* problem) {
+Status QueueSnapshot::ReadStatements(size_t first, size_t end,
+                                     std::vector<std::string>* statements, std::string* problem) {
   statements->clear();
   Env* env = CurrentEnv();
-  for (size_t i = first; i < records().size(); ++i) {
+  for (size_t i = first; i < end && i < records().size(); ++i) {
     const RecordSpan& span = records()[i];
     std::string bytes;
     if (span.length > SIZE_MAX) return Status::FromErrno(EFBIG, "read");

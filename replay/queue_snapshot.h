@@ -33,9 +33,10 @@ class QueueSnapshot {
   // Where the whole records end: the file's size, unless a killed append left part of a record.
   uint64_t whole_end() const;
 
-  // The statements of records [first, records().size()), each checked against its boundaries
-  // line. A record that does not match sets problem (its byte and the reason) and gives nothing.
-  Status ReadStatements(size_t first, std::vector<std::string>* statements, std::string* problem);
+  // The statements of records [first, end), each checked against its boundaries line. A record
+  // that does not match sets problem (its byte and the reason) and gives nothing.
+  Status ReadStatements(size_t first, size_t end, std::vector<std::string>* statements,
+                        std::string* problem);
 
   // Under the lock again: when the file at path is still this one and no record was added since,
   // empties it, removes it and its boundaries file, and sets removed. When records were added it

@@ -42,7 +42,10 @@ struct QueueReplay::Queue {
   QueueSnapshot snapshot;
   size_t first_pending = 0;   // index into snapshot.records()
   uint64_t next_offset = 0;   // where first_pending starts
-  std::vector<std::string> statements;  // of the pending records, first_pending on
+  // The statements of records [batch_first, batch_first + statements.size()): read a batch at a
+  // time, so a file of any length is replayed in little memory.
+  size_t batch_first = 0;
+  std::vector<std::string> statements;
   uint64_t replayed = 0;
 };
 
@@ -111,12 +114,26 @@ int QueueReplay::Prepare(const std::string& path, bool may_change, Queue* queue)
   }
   queue->first_pending = static_cast<size_t>(at - records.begin());
   queue->next_offset = *progress;
-  std::string problem;
-  if (s = queue->snapshot.ReadStatements(queue->first_pending, &queue->statements, &problem);
-      !s.ok()) {
-    return ReportInputOutput(path, "read its records", s);
+  // Every pending record is checked before the first one runs: nothing of a file that was changed
+  // in place is run.
+  for (size_t first = queue->first_pending; first < records.size();
+       first += kRecordsPerTransaction) {
+    if (int status = LoadBatch(queue, first, first + kRecordsPerTransaction);
+        status != kExitNothingPending) {
+      return status;
+    }
   }
-  if (!problem.empty()) return ReportUncertain(path, problem);
+  return kExitNothingPending;
+}
+
+int QueueReplay::LoadBatch(Queue* queue, size_t first, size_t end) {
+  std::string problem;
+  queue->batch_first = first;
+  if (Status s = queue->snapshot.ReadStatements(first, end, &queue->statements, &problem);
+      !s.ok()) {
+    return ReportInputOutput(queue->snapshot.path(), "read its records", s);
+  }
+  if (!problem.empty()) return ReportUncertain(queue->snapshot.path(), problem);
   return kExitNothingPending;
 }
 
@@ -129,7 +146,7 @@ QueueReplay::BatchResult QueueReplay::RunBatch(Queue* queue, size_t first, size_
     return BatchResult::kDatabaseFailed;
   }
   for (size_t i = first; i < end; ++i) {
-    const std::string& statement = queue->statements[i - queue->first_pending];
+    const std::string& statement = queue->statements[i - queue->batch_first];
     LogDetail("\nRunning Query: " + statement + "\n");
     const bool ran = database_->Execute(statement) != 0;
     const int32_t count = database_->GetRecordsAffected();
@@ -160,6 +177,11 @@ int QueueReplay::RunPending(Queue* queue, ReplayTotals* totals) {
   size_t next = queue->first_pending;
   while (next < records.size()) {
     const size_t end = std::min(records.size(), next + kRecordsPerTransaction);
+    if (int status = LoadBatch(queue, next, end); status != kExitNothingPending) {
+      totals->replayed += queue->replayed;
+      totals->pending += records.size() - next;
+      return status;
+    }
     size_t failed_at = next;
     BatchResult result = RunBatch(queue, next, end, &failed_at);
     if (result == BatchResult::kCommitted) {
@@ -186,7 +208,7 @@ int QueueReplay::RunPending(Queue* queue, ReplayTotals* totals) {
     }
     totals->replayed += queue->replayed;
     totals->pending += records.size() - failed_at;
-    const std::string& statement = queue->statements[failed_at - queue->first_pending];
+    const std::string& statement = queue->statements[failed_at - queue->batch_first];
     const int last_error = errno;
     const std::string where =
         FormatText("\nThe replay of %s stopped at its record %llu (byte %llu); it and every "
@@ -263,14 +285,18 @@ int QueueReplay::List(const std::string& path, ReplayTotals* totals) {
   const std::vector<RecordSpan>& records = queue.snapshot.records();
   const size_t pending = records.size() - queue.first_pending;
   totals->pending += pending;
-  std::string text = FormatText("%s: %llu pending\n", path.c_str(), U(pending));
+  Print(FormatText("%s: %llu pending\n", path.c_str(), U(pending)));
   for (size_t i = queue.first_pending; i < records.size(); ++i) {
+    if (i < queue.batch_first || i >= queue.batch_first + queue.statements.size()) {
+      if (int status = LoadBatch(&queue, i, i + kRecordsPerTransaction);
+          status != kExitNothingPending) {
+        return status;
+      }
+    }
     // A comment line before each statement: the listing reads as the script it is.
-    text += FormatText("-- record %llu at byte %llu\n", U(i + 1), U(records[i].start));
-    text += queue.statements[i - queue.first_pending];
-    text += "\n";
+    Print(FormatText("-- record %llu at byte %llu\n", U(i + 1), U(records[i].start)) +
+          queue.statements[i - queue.batch_first] + "\n");
   }
-  Print(text);
   return kExitNothingPending;
 }
 
@@ -286,6 +312,10 @@ int QueueReplay::RejectFirst(const std::string& path) {
   const std::string rejected = path + ".rejected";
   // Saved aside before it is marked done: a run stopped in between leaves it in both places,
   // never in neither.
+  if (int status = LoadBatch(&queue, queue.first_pending, queue.first_pending + 1);
+      status != kExitNothingPending) {
+    return status;
+  }
   if (int code = AppendStatementToTextFile(rejected, queue.statements.front()); code != 0) {
     return ReportInputOutput(rejected, "append to it", Status::FromErrno(code, "append"));
   }

@@ -40,6 +40,8 @@ class QueueReplay {
   struct Queue;
   int Prepare(const std::string& path, bool may_change, Queue* queue);
   int RunPending(Queue* queue, ReplayTotals* totals);
+  // Reads the statements of records [first, end) into the queue; reports a failure.
+  int LoadBatch(Queue* queue, size_t first, size_t end);
   // Runs records [first, end) and their ledger update in one transaction.
   enum class BatchResult { kCommitted, kStatementFailed, kFewerRecords, kDatabaseFailed };
   BatchResult RunBatch(Queue* queue, size_t first, size_t end, size_t* failed_at);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs DbRelay's main job: one statement delivered to a SQLite
 # database through ODBC, then the same kind of statement saved to the local text file while the
-# primary is unreachable.
+# primary is unreachable, and DbRelayReplay bringing it to the primary once it is back.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -33,3 +33,14 @@ status=0; "$bin/DbRelay" "UPDATE Docs SET Signed=1 WHERE Id=8" || status=$?
 echo "DbRelay exit status: $status"
 echo "$demo/pending.sql now holds:"
 cat "$demo/pending.sql"
+
+echo
+echo "== The primary is back: DbRelayReplay runs the parked statement, exactly once"
+write_ini "Driver=SQLite3;Database=$demo/docs.db"
+sqlite3 "$demo/docs.db" "INSERT INTO Docs VALUES (8, 0);"
+echo "before: $(sqlite3 "$demo/docs.db" 'SELECT Id, Signed FROM Docs' | tr '\n' ' ')"
+status=0; "$bin/DbRelayReplay" || status=$?
+echo "DbRelayReplay exit status: $status"
+echo "after:  $(sqlite3 "$demo/docs.db" 'SELECT Id, Signed FROM Docs' | tr '\n' ' ')"
+if [ -e "$demo/pending.sql" ]; then echo "$demo/pending.sql is still there"; else
+  echo "$demo/pending.sql is gone: nothing is pending"; fi

@@ -15,7 +15,7 @@ namespace dbrelay {
 
 class CADODatabase {
  public:
-  // Takes CreateConnection(); when that gives nothing, Open and Execute fail with 80004003.
+  // Takes CreateConnection(); when that gives nothing, every call but Close fails with 80004003.
   CADODatabase();
   explicit CADODatabase(std::unique_ptr<Connection> connection);
   // Closes the connection; a failure to close is swallowed, never ends the program.

@@ -204,16 +204,19 @@ Status BoundariesAppend::StartAfresh() {
 
 Status BoundariesAppend::Add(uint64_t start, std::string_view record) {
   Status s = WriteAll(env_, fd_.get(), RecordLine(start, record));
-  if (s.ok()) s = env_->SyncFile(fd_.get());
-  // A new text file's folder is synced after its record, which makes this entry durable too, and
-  // until then nothing is reported as saved.
-  if (s.ok() && created_ && !text_created_) s = env_->SyncFolder(settings::FolderOf(path_));
   if (!s.ok()) {
     if (env_->TruncateFile(fd_.get(), size_).ok()) (void)env_->SyncFile(fd_.get());
     return s;
   }
   added_ = true;
   return Status::OK();
+}
+
+Status BoundariesAppend::Sync() {
+  Status s = env_->SyncFile(fd_.get());
+  // A new text file's folder is synced with its record, which makes this entry durable too.
+  if (s.ok() && created_ && !text_created_) s = env_->SyncFolder(settings::FolderOf(path_));
+  return s;
 }
 
 void BoundariesAppend::Undo() {

@@ -11,9 +11,11 @@
 // The queue id is made whenever a boundaries file is started, so the same path on two hosts, or a
 // file parked again under a name used before, is a different queue.
 //
-// Only appenders write it, under the text file's lock, and each record's line is durable before the
-// record itself is written: at any moment the boundaries file holds every whole record of the text
-// file and at most one line more, for a record whose append was cut short.
+// Only appenders write it, under the text file's lock. Each record's line is written before the
+// record and made durable with it, before the append reports success: the boundaries file holds
+// every whole record of the text file and at most one line more, for a record whose append was cut
+// short. Should a power loss keep a record but not its line (the two are synced one after the
+// other), the replay finds a record without boundaries and reports it; it never guesses.
 
 #include <cstdint>
 #include <string>
@@ -70,8 +72,10 @@ class BoundariesAppend {
   // text_size is updated when the text file was cut.
   Status Begin(const std::string& text_path, int text_fd, bool text_created, uint64_t* text_size);
 
-  // Writes the line of record, which will be written at start, and makes it durable.
+  // Writes the line of record, which will be written at start. Sync makes it durable: called once
+  // the record itself is, so that one journal commit of the file system usually takes both.
   Status Add(uint64_t start, std::string_view record);
+  Status Sync();
 
   // Takes the line of Add off again: the record did not reach the disk.
   void Undo();

@@ -119,15 +119,20 @@ int AppendStatementToTextFile(const std::string& path, const std::string& statem
   if (s.ok()) s = CutTornTail(env, fd.get(), &size, &marks_kept);
   if (!s.ok()) return s.code();
   const std::string record = statement + "\r\n";
-  // The record's boundaries are durable before the record is written. A text file whose boundaries
-  // cannot be kept (a folder where only the text file may be written) still takes the record: it
-  // is saved, and a replay names the place it cannot tell apart instead of guessing.
+  // The record's boundaries line is written before the record and synced right after it. A text
+  // file whose boundaries cannot be kept (a folder where only the text file may be written) still
+  // takes the record: it is saved, and a replay names the place it cannot tell apart instead of
+  // guessing.
   BoundariesAppend boundaries(env);
   const bool bounded = boundaries.Begin(path, fd.get(), created, &size).ok() &&
                        boundaries.Add(size, record).ok();
   s = WriteAndSync(env, fd.get(), path, created, size, marks_kept, record);
-  if (!s.ok() && bounded) boundaries.Undo();
-  return s.code();
+  if (!s.ok()) {
+    if (bounded) boundaries.Undo();
+    return s.code();
+  }
+  if (bounded) (void)boundaries.Sync();
+  return 0;
 }
 
 }  // namespace dbrelay

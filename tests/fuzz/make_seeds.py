@@ -130,3 +130,17 @@ BODIES = {
 for name, (subject, body) in BODIES.items():
     utf8 = "\xc3" in subject or "\xc3" in body
     write("mail_body", name, text(subject) + rest(body) + back((int(utf8), 1)))
+
+# The boundaries file a replay reads: the text file's size is the 3 bytes at the end.
+HEADER = b"DbRelay boundaries 1 0123456789abcdef0123456789abcdef\n"
+BOUNDARIES = {
+    "two_records": (HEADER + b"0 5 1a2b3c4d\n5 7 0\n", 12),
+    "record_cut_short": (HEADER + b"0 5 1a2b3c4d\n5 7 0\n", 9),
+    "torn_last_line": (HEADER + b"0 5 1a2b3c4d\n5 7", 5),
+    "gap": (HEADER + b"0 5 0\n6 7 1\n", 13),
+    "damaged_line": (HEADER + b"0 5 0\n5 x 1\n", 12),
+    "not_ours": (b"INSERT INTO t VALUES (1)\r\n", 26),
+    "huge_numbers": (HEADER + b"18446744073709551615 2 0\n", 3),
+}
+for name, (contents, text_size) in BOUNDARIES.items():
+    write("record_boundaries", name, rest(contents) + back((text_size, 3)))

@@ -149,21 +149,30 @@ class DebianPackageTest : public testing::Test {
 };
 
 // Everything the package installs, and nothing else: the programs and modules in one folder of
-// their own, links on PATH and to the settings file, the conffile, menu entry, icon and pages.
+// their own, links on PATH and to the settings file, the conffile, the replay's units where
+// Debian 12 keeps packaged units, menu entry, icon and pages.
 TEST_F(DebianPackageTest, InstallsExactlyItsFilesAsListed) {
   const Tree expected = {
       {"./etc", {'d', 0755, ""}},
       {"./etc/dbrelay", {'d', 0755, ""}},
       {"./etc/dbrelay/DbRelay.ini", {'f', 0644, ""}},
+      {"./lib", {'d', 0755, ""}},
+      {"./lib/systemd", {'d', 0755, ""}},
+      {"./lib/systemd/system", {'d', 0755, ""}},
+      {"./lib/systemd/system/dbrelay-replay.path", {'f', 0644, ""}},
+      {"./lib/systemd/system/dbrelay-replay.service", {'f', 0644, ""}},
+      {"./lib/systemd/system/dbrelay-replay.timer", {'f', 0644, ""}},
       {"./usr", {'d', 0755, ""}},
       {"./usr/bin", {'d', 0755, ""}},
       {"./usr/bin/DbRelay", {'l', 0, "../lib/dbrelay/DbRelay"}},
       {"./usr/bin/DbRelayConfig", {'l', 0, "../lib/dbrelay/DbRelayConfig"}},
+      {"./usr/bin/DbRelayReplay", {'l', 0, "../lib/dbrelay/DbRelayReplay"}},
       {"./usr/lib", {'d', 0755, ""}},
       {"./usr/lib/dbrelay", {'d', 0755, ""}},
       {"./usr/lib/dbrelay/DbRelay", {'f', 0755, ""}},
       {"./usr/lib/dbrelay/DbRelay.ini", {'l', 0, "/etc/dbrelay/DbRelay.ini"}},
       {"./usr/lib/dbrelay/DbRelayConfig", {'f', 0755, ""}},
+      {"./usr/lib/dbrelay/DbRelayReplay", {'f', 0755, ""}},
       {"./usr/lib/dbrelay/libdbrelay_mail.so", {'f', 0644, ""}},
       {"./usr/lib/dbrelay/libdbrelay_notice.so", {'f', 0644, ""}},
       {"./usr/share", {'d', 0755, ""}},
@@ -182,6 +191,7 @@ TEST_F(DebianPackageTest, InstallsExactlyItsFilesAsListed) {
       {"./usr/share/man/man1", {'d', 0755, ""}},
       {"./usr/share/man/man1/DbRelay.1.gz", {'f', 0644, ""}},
       {"./usr/share/man/man1/DbRelayConfig.1.gz", {'f', 0644, ""}},
+      {"./usr/share/man/man1/DbRelayReplay.1.gz", {'f', 0644, ""}},
       {"./var", {'d', 0755, ""}},
       {"./var/spool", {'d', 0755, ""}},
       {"./var/spool/dbrelay", {'d', 0755, ""}},
@@ -215,7 +225,7 @@ TEST_F(DebianPackageTest, DeclaresItsDependenciesAndConffile) {
       // From dpkg-shlibdeps on the programs and the two modules.
       {"Depends", {"adduser", "libc6", "libodbc2", "libcurl4", "libqt6widgets6", "libqt6gui6"}},
       {"Recommends", {"odbc-postgresql", "libsqliteodbc", "tdsodbc", "unixodbc"}},
-      {"Description", {"DbRelayConfig"}},
+      {"Description", {"DbRelayConfig", "DbRelayReplay"}},
   };
   for (const FieldCase& c : cases) {
     std::string value = Field(c.field);
@@ -229,7 +239,7 @@ TEST_F(DebianPackageTest, DeclaresItsDependenciesAndConffile) {
   ASSERT_EQ(RunProcess({FindOnPath("dpkg-deb"), "-e", deb_, control.File("DEBIAN")}).exit_status,
             0);
   EXPECT_EQ(ReadFileBytes(control.File("DEBIAN/conffiles")), "/etc/dbrelay/DbRelay.ini\n");
-  for (const char* script : {"postinst", "postrm"}) {
+  for (const char* script : {"postinst", "prerm", "postrm"}) {
     struct stat st {};
     ASSERT_EQ(stat(control.File(std::string("DEBIAN/") + script).c_str(), &st), 0) << script;
     EXPECT_EQ(st.st_mode & 0777, 0755u) << script;
@@ -385,6 +395,19 @@ INSTANTIATE_TEST_SUITE_P(
                  "man --warnings -E UTF-8 -l %r/usr/share/man/man1/DbRelayConfig.1.gz 2>&1 "
                  ">/dev/null",
                  true},
+        ToolCase{"DbRelayReplay_page", "man",
+                 "man --warnings -E UTF-8 -l %r/usr/share/man/man1/DbRelayReplay.1.gz 2>&1 "
+                 ">/dev/null",
+                 true},
+        // systemd-analyze warns about an unknown key and still exits 0, so any output fails. It
+        // checks that ExecStart's program exists, inside the scratch root given as --root; the
+        // targets the units name come from this system's own units, copied in beside them. The
+        // manual pages are checked by the installed-system test, where man finds them.
+        ToolCase{"systemd_units", "systemd-analyze",
+                 "cp -an /lib/systemd/system/. %r/lib/systemd/system/ && systemd-analyze verify "
+                 "--man=no --root=%r /lib/systemd/system/dbrelay-replay.service "
+                 "/lib/systemd/system/dbrelay-replay.timer /lib/systemd/system/dbrelay-replay.path",
+                 true},
         ToolCase{"desktop_entry", "desktop-file-validate",
                  "desktop-file-validate %r/usr/share/applications/dbrelayconfig.desktop", true},
         ToolCase{"lintian", "lintian", "lintian --fail-on error --tag-display-limit 0 %d",
@@ -393,13 +416,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 constexpr const char* kSpool = "/var/spool/dbrelay";
 const std::string kQueue = std::string(kSpool) + "/queue.sql";
+const std::string kBoundaries = kQueue + ".boundaries";  // DbRelay writes it beside the text file
 
 // The package installed on this very system with dpkg, as an administrator installs it: the
 // settings folder and file for group dbrelay, a save by a member through the link beside the
 // programs, a run of the installed DbRelay by a member, a statement a member parks in the spool
-// folder, an upgrade that keeps the saved settings and the parked statement, and a purge that
-// leaves nothing behind but that statement. Runs only as root, and only where dbrelay is not
-// installed and /etc/dbrelay does not exist, so that the purge undoes exactly what the test did.
+// folder, the replay's account and units (sound, and not enabled), an upgrade that keeps the saved
+// settings and the parked statement, and a purge that leaves nothing behind but that statement
+// and the accounts. Runs only as root, and only where dbrelay is not installed and /etc/dbrelay
+// does not exist, so that the purge undoes exactly what the test did.
 class SystemInstallTest : public DebianPackageTest {
  protected:
   void SetUp() override {
@@ -411,6 +436,7 @@ class SystemInstallTest : public DebianPackageTest {
     if (lstat("/etc/dbrelay", &st) == 0) GTEST_SKIP() << "/etc/dbrelay exists already";
     if (lstat(kSpool, &st) == 0) GTEST_SKIP() << kSpool << " exists already";
     group_existed_ = getgrnam("dbrelay") != nullptr;
+    user_existed_ = getpwnam("dbrelay") != nullptr;
     const passwd* nobody = getpwnam("nobody");
     ASSERT_NE(nobody, nullptr);
     nobody_uid_ = nobody->pw_uid;
@@ -421,7 +447,11 @@ class SystemInstallTest : public DebianPackageTest {
     Dpkg({"--purge", "dbrelay"});
     // What the test parked outlives the purge by design; the test takes it away itself.
     unlink(kQueue.c_str());
+    unlink(kBoundaries.c_str());
     rmdir(kSpool);
+    // The purge leaves the accounts, as Debian does; the test takes them away itself.
+    if (!user_existed_ && getpwnam("dbrelay") != nullptr)
+      RunProcess({FindOnPath("userdel"), "dbrelay"});
     if (!group_existed_ && getgrnam("dbrelay") != nullptr)
       RunProcess({FindOnPath("groupdel"), "dbrelay"});
   }
@@ -467,6 +497,11 @@ class SystemInstallTest : public DebianPackageTest {
     gid_t gid;
     bool operator==(const Owned&) const = default;
   };
+  // The links in /etc/systemd/system/*.wants that enable one of the replay's units, one a line.
+  static std::string EnablementLinks() {
+    return RunShell("ls -d /etc/systemd/system/*.wants/dbrelay-replay.* 2>/dev/null; true").out;
+  }
+
   static Owned StatOf(const std::string& path) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0) return {0, 0, 0};
@@ -475,6 +510,7 @@ class SystemInstallTest : public DebianPackageTest {
 
   bool installed_ = false;
   bool group_existed_ = false;
+  bool user_existed_ = false;
   uid_t nobody_uid_ = 0;
   gid_t nobody_gid_ = 0;
 };
@@ -488,6 +524,29 @@ TEST_F(SystemInstallTest, MembersOfDbrelaySaveAndRunAndUpgradesKeepTheSettings) 
   EXPECT_EQ(StatOf("/etc/dbrelay"), (Owned{02775, 0, gid}));
   EXPECT_EQ(StatOf(conffile), (Owned{0660, 0, gid}));
   EXPECT_EQ(StatOf(kSpool), (Owned{02770, 0, gid}));
+
+  // The replay's account: a system account in group dbrelay that no one logs in as.
+  const passwd* account = getpwnam("dbrelay");
+  ASSERT_NE(account, nullptr) << "postinst made no account for the replay";
+  EXPECT_EQ(account->pw_gid, gid);
+  EXPECT_LT(account->pw_uid, 1000u);
+  EXPECT_EQ(std::string(account->pw_shell), "/usr/sbin/nologin");
+  EXPECT_FALSE(FileExists(account->pw_dir)) << account->pw_dir;
+  // The installed units are sound, their programs and pages where they name them, and none is
+  // enabled. An unknown key is only a warning to systemd-analyze, so any output is a finding.
+  const std::vector<std::string> units = {"dbrelay-replay.service", "dbrelay-replay.timer",
+                                          "dbrelay-replay.path"};
+  std::string verify = Quote(FindOnPath("systemd-analyze")) + " verify";
+  for (const std::string& unit : units) verify += " /lib/systemd/system/" + unit;
+  RunOptions verify_options;
+  verify_options.env = {{"LC_ALL", "C.UTF-8"}};
+  ProcessResult verified = RunShell(verify, verify_options);
+  EXPECT_EQ(verified.exit_status, 0) << verified.out;
+  EXPECT_EQ(verified.out, "");
+  EXPECT_EQ(EnablementLinks(), "");
+  // The replay starts from its link (its output is not this test's business).
+  ProcessResult replay = RunProcess({"/usr/bin/DbRelayReplay", "--version"});
+  EXPECT_TRUE(replay.exit_status >= 0 && replay.exit_status < 126) << replay.exit_status;
 
   // A database the unprivileged user may change.
   TempDir work;
@@ -549,6 +608,7 @@ TEST_F(SystemInstallTest, MembersOfDbrelaySaveAndRunAndUpgradesKeepTheSettings) 
   EXPECT_EQ(parked.exit_status, 0) << parked.out;
   EXPECT_EQ(ReadFileBytes(kQueue), "DELETE FROM Docs\r\n");
   EXPECT_EQ(StatOf(kQueue), (Owned{0640, nobody_uid_, gid}));
+  EXPECT_EQ(StatOf(kBoundaries), (Owned{0640, nobody_uid_, gid}));
 
   // Upgrade (the same version again): the saved settings, the parked statement and their access
   // stay as they are.
@@ -559,14 +619,26 @@ TEST_F(SystemInstallTest, MembersOfDbrelaySaveAndRunAndUpgradesKeepTheSettings) 
   EXPECT_EQ(StatOf(kSpool), (Owned{02770, 0, gid}));
   EXPECT_EQ(ReadFileBytes(kQueue), "DELETE FROM Docs\r\n");
 
-  // Purge: no file, folder or stat override is left, but for the parked statement, which no purge
-  // may delete.
+  // The administrator enables the timer and the path unit; the purge takes the links away.
+  ProcessResult enabled = RunShell(Quote(FindOnPath("systemctl")) +
+                                   " enable dbrelay-replay.timer dbrelay-replay.path");
+  ASSERT_EQ(enabled.exit_status, 0) << enabled.out;
+  EXPECT_EQ(EnablementLinks(),
+            "/etc/systemd/system/paths.target.wants/dbrelay-replay.path\n"
+            "/etc/systemd/system/timers.target.wants/dbrelay-replay.timer\n");
+
+  // Purge: no file, folder, stat override or unit link is left, but for the parked statement,
+  // which no purge may delete.
   ProcessResult purged = Dpkg({"--purge", "dbrelay"});
   ASSERT_EQ(purged.exit_status, 0) << purged.out;
   EXPECT_FALSE(FileExists("/etc/dbrelay"));
   EXPECT_FALSE(FileExists("/usr/lib/dbrelay"));
   EXPECT_FALSE(FileExists("/usr/bin/DbRelay"));
+  EXPECT_FALSE(FileExists("/usr/bin/DbRelayReplay"));
+  EXPECT_FALSE(FileExists("/lib/systemd/system/dbrelay-replay.service"));
+  EXPECT_EQ(EnablementLinks(), "");
   EXPECT_EQ(ReadFileBytes(kQueue), "DELETE FROM Docs\r\n");
+  EXPECT_TRUE(FileExists(kBoundaries));
   std::string overrides = RunProcess({FindOnPath("dpkg-statoverride"), "--list"}).out;
   EXPECT_EQ(overrides.find("/etc/dbrelay"), std::string::npos) << overrides;
   EXPECT_EQ(overrides.find(kSpool), std::string::npos) << overrides;
