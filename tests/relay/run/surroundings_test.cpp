@@ -252,4 +252,48 @@ TEST(VersionTextTest, NamesTheProgramAndThePackageVersion) {
   EXPECT_EQ(dbrelay::VersionText(), std::string("DbRelay ") + DBRELAY_PACKAGE_VERSION + "\n");
 }
 
+// The locale's character encoding is loaded only once a text holds a byte outside ASCII; from
+// then on the searches follow it. In GBK "\x81P" is one character, so "\x81PriTest" holds no
+// "PriTest" at a character boundary and is a statement to park, where a byte search would take it
+// for the test mode.
+struct LocaleCase {
+  const char* name;
+  std::string argument;
+  bool parked;
+};
+
+void PrintTo(const LocaleCase& c, std::ostream* os) { *os << c.name; }
+
+class DoubleByteLocaleTest : public SurroundingsTest,
+                             public testing::WithParamInterface<LocaleCase> {};
+
+TEST_P(DoubleByteLocaleTest, ModeIsChosenByCharactersNotBytes) {
+  testing_support::TempDir locales;
+  // A locale of the test's own, in a folder of its own (LOCPATH): the machine's stay as they are.
+  auto made = testing_support::RunProcess(
+      {"/usr/bin/localedef", "-i", "zh_CN", "-f", "GBK", locales.File("zh_CN.GBK")});
+  if (!std::filesystem::exists(locales.File("zh_CN.GBK"))) {
+    GTEST_SKIP() << "cannot make a GBK locale: " << made.out;
+  }
+  WriteSettings(Primary::kDown);
+  RunOptions options = Options();
+  options.env["LOCPATH"] = locales.path();
+  options.env["LC_ALL"] = "zh_CN.GBK";
+  ProcessResult result = relay_.Run({GetParam().argument}, options);
+  EXPECT_EQ(result.exit_status, 0) << result.out;
+  if (GetParam().parked) {
+    EXPECT_EQ(ReadFileBytes(pending_), GetParam().argument + "\r\n") << result.out;
+  } else {
+    EXPECT_FALSE(FileExists(pending_));
+    EXPECT_NE(result.out.find("Connection Faild"), std::string::npos) << result.out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DoubleByteLocaleTest,
+    testing::Values(LocaleCase{"ascii_test_mode", "PriTest", false},
+                    LocaleCase{"trail_byte_is_no_mode", "\x81PriTest", true},
+                    LocaleCase{"after_a_whole_character", "\x81\x40PriTest", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
