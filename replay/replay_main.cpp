@@ -65,7 +65,15 @@ class ReplayLocks {
 
 std::vector<std::string> FilesToTake(const ReplayArguments& arguments, Status* status) {
   if (arguments.action == ReplayAction::kRejectFirst) return {arguments.reject_file};
-  if (!arguments.files.empty()) return arguments.files;
+  if (!arguments.files.empty()) {
+    // A file named twice is taken once: the second time it would be gone.
+    std::vector<std::string> files;
+    std::set<std::string> seen;
+    for (const std::string& file : arguments.files) {
+      if (seen.insert(file).second) files.push_back(file);
+    }
+    return files;
+  }
   std::vector<std::string> files;
   *status = ConfiguredQueueFiles(ReadIniString(settings::kSecLocalTextFile),
                                  ReadIniInt(settings::kSecLocalTextFileTimestamp) != 0, &files);
