@@ -229,6 +229,15 @@ TEST_P(ReplayTest, StatementsRunInOrderOnceAndTheQueueGoes) {
   EXPECT_EQ(world_.Bodies(), "a1\ntwo\\r\\nlines\na3\na4\\r\\n\n");
 }
 
+TEST_P(ReplayTest, AFileNamedTwiceIsReplayedOnce) {
+  world_.Park(Insert("a1"));
+  ProcessResult result = world_.Replay({world_.queue(), world_.queue()});
+  EXPECT_EQ(result.exit_status, 0) << result.out;
+  EXPECT_EQ(result.out, world_.queue() + ": 1 replayed, 0 pending\n"
+                        "DbRelayReplay: 1 replayed from 1 files, 0 pending\n");
+  EXPECT_EQ(world_.Bodies(), "a1\n");
+}
+
 TEST_P(ReplayTest, PrimaryStillDownChangesNothing) {
   world_.Park(Insert("a1"));
   world_.Park(Insert("a2"));
