@@ -9,13 +9,6 @@
 
 namespace dbrelay::replay {
 
-namespace {
-
-// More than any boundaries file of a real queue; a larger one is not ours.
-constexpr uint64_t kMaxBoundariesSize = 256ull * 1024 * 1024;
-
-}  // namespace
-
 QueueSnapshot::QueueSnapshot() : fd_(CurrentEnv()) {}
 
 uint64_t QueueSnapshot::whole_end() const {
@@ -34,22 +27,13 @@ Status QueueSnapshot::ReadUnderLock(int fd, RecordBoundaries* boundaries, uint64
     return Status::OK();
   }
   std::string text;
-  ScopedFd bounds(env);
-  Status s = env->OpenExistingFile(BoundariesPathOf(path_), bounds.Receive());
-  if (s.ok()) {
-    uint64_t bounds_size = 0;
-    s = env->GetFileSize(bounds.get(), &bounds_size);
-    if (s.ok() && bounds_size > kMaxBoundariesSize) {
-      *problem = "its boundaries file is larger than any DbRelay writes";
-      return Status::OK();
-    }
-    if (s.ok()) s = env->ReadFileAt(bounds.get(), 0, static_cast<size_t>(bounds_size), &text);
-  } else if (s.code() == ENOENT) {
+  bool found = false;
+  if (Status s = ReadDurableBoundaries(env, path_, fd, &text, &found); !s.ok()) return s;
+  if (!found) {
     *boundaries = RecordBoundaries();
     *problem = "its boundaries file " + BoundariesPathOf(path_) + " is missing";
     return Status::OK();
   }
-  if (!s.ok()) return s;
   *problem = ReadRecordBoundaries(text, *size, boundaries);
   return Status::OK();
 }

@@ -15,6 +15,11 @@ constexpr std::string_view kHeaderStart = "DbRelay boundaries 1 ";
 constexpr size_t kQueueIdLength = 32;
 // Longer than any two lines of the file: the header, or two record lines of 20-digit numbers.
 constexpr size_t kTailLength = 256;
+// How much of the boundaries file may wait for a sync in the text file's note: some twenty lines,
+// well inside what any file system keeps in one extended attribute.
+constexpr size_t kMaxNoteLines = 1024;
+// More than any boundaries file of a real queue; a larger one is not ours.
+constexpr uint64_t kMaxBoundariesFileSize = 256ull * 1024 * 1024;
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
@@ -136,13 +141,126 @@ bool RecordMatches(const RecordSpan& span, std::string_view bytes) {
   return bytes.size() == span.length && bytes.ends_with("\r\n") && Crc32(bytes) == span.crc;
 }
 
+std::string BoundariesNote(uint64_t synced_size, std::string_view unsynced_lines) {
+  if (unsynced_lines.empty()) return std::string();
+  return std::to_string(synced_size) + " " + std::string(unsynced_lines);
+}
+
+bool ParseBoundariesNote(std::string_view note, uint64_t* synced_size,
+                         std::string_view* unsynced_lines) {
+  if (!ParseNumber(&note, synced_size, 10) || !note.starts_with(' ')) return false;
+  *unsynced_lines = note.substr(1);
+  return true;
+}
+
+std::string DurableBoundariesText(std::string_view file_bytes, std::string_view note) {
+  uint64_t synced = 0;
+  std::string_view lines;
+  if (note.empty() || !ParseBoundariesNote(note, &synced, &lines)) return std::string(file_bytes);
+  // A file shorter than its synced part was cut by someone else: the note no longer applies.
+  if (file_bytes.size() < synced) return std::string(file_bytes);
+  // The file holds the note's lines, or more (the note outlived a sync): the file is the newer.
+  if (file_bytes.substr(synced).starts_with(lines)) return std::string(file_bytes);
+  // A power loss took lines that were never synced: the note has them.
+  return std::string(file_bytes.substr(0, synced)) + std::string(lines);
+}
+
+Status ReadDurableBoundaries(Env* env, const std::string& text_path, int text_fd,
+                             std::string* text, bool* found) {
+  text->clear();
+  *found = false;
+  std::string note;
+  if (Status s = env->ReadBoundariesNote(text_fd, &note);
+      !s.ok() && s.code() != ENOTSUP && s.code() != EOPNOTSUPP) {
+    return s;
+  }
+  std::string bytes;
+  ScopedFd fd(env);
+  Status s = env->OpenExistingFile(BoundariesPathOf(text_path), fd.Receive());
+  if (s.ok()) {
+    uint64_t size = 0;
+    if (s = env->GetFileSize(fd.get(), &size); !s.ok()) return s;
+    if (size > kMaxBoundariesFileSize) return Status::FromErrno(EFBIG, "read");
+    if (s = env->ReadFileAt(fd.get(), 0, static_cast<size_t>(size), &bytes); !s.ok()) return s;
+    *found = true;
+  } else if (s.code() != ENOENT) {
+    return s;
+  }
+  if (!note.empty()) *found = true;
+  *text = DurableBoundariesText(bytes, note);
+  return Status::OK();
+}
+
+void BoundariesAppend::Shrink(uint64_t size) {
+  size_ = size;
+  if (size <= synced_) {
+    synced_ = size;
+    unsynced_.clear();
+  } else {
+    unsynced_.resize(static_cast<size_t>(size - synced_));
+  }
+}
+
+Status BoundariesAppend::Truncate(uint64_t size) {
+  Shrink(size);
+  return env_->TruncateFile(fd_.get(), size);
+}
+
+// Brings the file to what is durable: after a power loss it may lack lines that only the text
+// file's note still holds. Afterwards synced_ and unsynced_ describe the file.
+Status BoundariesAppend::Recover(std::string_view note) {
+  uint64_t synced = 0;
+  std::string_view lines;
+  if (notes_ && !note.empty() && ParseBoundariesNote(note, &synced, &lines) && synced <= size_) {
+    std::string after;
+    const uint64_t have = size_ - synced;
+    // What lies after the synced part, as far as the note's lines reach, and a little more.
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(have, lines.size() + kTailLength));
+    if (Status s = env_->ReadFileAt(fd_.get(), synced, want, &after); !s.ok()) return s;
+    if (!std::string_view(after).starts_with(lines)) {
+      if (Status s = env_->TruncateFile(fd_.get(), synced); !s.ok()) return s;
+      if (Status s = WriteAll(env_, fd_.get(), lines); !s.ok()) return s;
+      size_ = synced + lines.size();
+      synced_ = synced;
+      unsynced_ = std::string(lines);
+      return Status::OK();
+    }
+    if (have <= kMaxNoteLines) {
+      // Up to date, or newer than the note: all after the synced part stays unsynced.
+      if (Status s = env_->ReadFileAt(fd_.get(), synced, static_cast<size_t>(have), &after);
+          !s.ok()) {
+        return s;
+      }
+      synced_ = synced;
+      unsynced_ = std::move(after);
+      return Status::OK();
+    }
+  } else if (!notes_ || note.empty()) {
+    // No note: every line was synced when it was written, or when the note was last emptied.
+    synced_ = size_;
+    unsynced_.clear();
+    return Status::OK();
+  }
+  // A note that does not fit the file (cut or replaced by someone else): sync what is here.
+  if (Status s = env_->SyncFile(fd_.get()); !s.ok()) return s;
+  synced_ = size_;
+  unsynced_.clear();
+  return Status::OK();
+}
+
 Status BoundariesAppend::Begin(const std::string& text_path, int text_fd, bool text_created,
                                uint64_t* text_size) {
   path_ = BoundariesPathOf(text_path);
+  text_fd_ = text_fd;
   text_created_ = text_created;
+  std::string note;
+  // Where the text file keeps no notes, each line is synced as it is written.
+  notes_ = env_->ReadBoundariesNote(text_fd, &note).ok();
   if (Status s = env_->OpenOrCreateFile(path_, fd_.Receive(), &created_); !s.ok()) return s;
   if (Status s = env_->GetFileSize(fd_.get(), &size_); !s.ok()) return s;
-  if (text_created || size_ == 0) return StartAfresh();
+  if (text_created) return StartAfresh();
+  if (Status s = Recover(note); !s.ok()) return s;
+  if (size_ == 0) return StartAfresh();
 
   std::string tail;
   const uint64_t tail_start = size_ > kTailLength ? size_ - kTailLength : 0;
@@ -155,8 +273,7 @@ Status BoundariesAppend::Begin(const std::string& text_path, int text_fd, bool t
   }
   if (last_break + 1 < tail.size()) {
     // A line cut short: its record was never written.
-    size_ = tail_start + last_break + 1;
-    if (Status s = env_->TruncateFile(fd_.get(), size_); !s.ok()) return s;
+    if (Status s = Truncate(tail_start + last_break + 1); !s.ok()) return s;
     tail.resize(last_break + 1);
   }
   size_t line_start = last_break == 0 ? std::string::npos : tail.rfind('\n', last_break - 1);
@@ -174,8 +291,7 @@ Status BoundariesAppend::Begin(const std::string& text_path, int text_fd, bool t
       if (Status s = env_->SyncFile(text_fd); !s.ok()) return s;
       *text_size = last.start;
     }
-    size_ = tail_start + line_start;
-    return env_->TruncateFile(fd_.get(), size_);
+    return Truncate(tail_start + line_start);
   }
   // The text file is shorter than its boundaries say: it is not the file they were written for.
   if (last.end() > *text_size) return StartAfresh();
@@ -192,37 +308,53 @@ Status BoundariesAppend::StartAfresh() {
     header += kDigits[byte & 0xF];
   }
   header += '\n';
-  if (Status s = env_->TruncateFile(fd_.get(), 0); !s.ok()) return s;
-  size_ = 0;
+  if (Status s = Truncate(0); !s.ok()) return s;
   if (Status s = WriteAll(env_, fd_.get(), header); !s.ok()) {
-    (void)env_->TruncateFile(fd_.get(), 0);
+    (void)Truncate(0);
     return s;
   }
   size_ = header.size();
+  unsynced_ = header;
   return Status::OK();
 }
 
 Status BoundariesAppend::Add(uint64_t start, std::string_view record) {
-  Status s = WriteAll(env_, fd_.get(), RecordLine(start, record));
-  if (!s.ok()) {
-    if (env_->TruncateFile(fd_.get(), size_).ok()) (void)env_->SyncFile(fd_.get());
+  const std::string line = RecordLine(start, record);
+  if (Status s = WriteAll(env_, fd_.get(), line); !s.ok()) {
+    (void)Truncate(size_);
     return s;
   }
+  size_before_add_ = size_;
+  size_ += line.size();
+  unsynced_ += line;
   added_ = true;
-  return Status::OK();
+  // The note is set before the record is written and made durable by the record's own fsync.
+  if (notes_ && unsynced_.size() <= kMaxNoteLines &&
+      env_->SetBoundariesNote(text_fd_, BoundariesNote(synced_, unsynced_)).ok()) {
+    return Status::OK();
+  }
+  return SyncNow();
 }
 
-Status BoundariesAppend::Sync() {
+// Syncs the file, so the text file's note can be emptied. A line whose sync failed is still there
+// to read; only a power loss could take it, and then a replay reports its record as unrecorded.
+Status BoundariesAppend::SyncNow() {
   Status s = env_->SyncFile(fd_.get());
-  // A new text file's folder is synced with its record, which makes this entry durable too.
+  // Without a note nothing else makes a new file's name durable.
   if (s.ok() && created_ && !text_created_) s = env_->SyncFolder(settings::FolderOf(path_));
-  return s;
+  if (!s.ok()) return Status::OK();
+  synced_ = size_;
+  unsynced_.clear();
+  // A note left behind names lines the file now holds, and readers take the file then.
+  if (notes_) (void)env_->SetBoundariesNote(text_fd_, std::string());
+  return Status::OK();
 }
 
 void BoundariesAppend::Undo() {
   if (!added_) return;
-  if (env_->TruncateFile(fd_.get(), size_).ok()) (void)env_->SyncFile(fd_.get());
   added_ = false;
+  if (!Truncate(size_before_add_).ok()) return;
+  if (notes_) (void)env_->SetBoundariesNote(text_fd_, BoundariesNote(synced_, unsynced_));
 }
 
 }  // namespace dbrelay

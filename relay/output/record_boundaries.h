@@ -11,11 +11,14 @@
 // The queue id is made whenever a boundaries file is started, so the same path on two hosts, or a
 // file parked again under a name used before, is a different queue.
 //
-// Only appenders write it, under the text file's lock. Each record's line is written before the
-// record and made durable with it, before the append reports success: the boundaries file holds
-// every whole record of the text file and at most one line more, for a record whose append was cut
-// short. Should a power loss keep a record but not its line (the two are synced one after the
-// other), the replay finds a record without boundaries and reports it; it never guesses.
+// Only appenders write it, under the text file's lock, each record's line before the record. The
+// line is made durable with the record by the record's own fsync: until the boundaries file is next
+// synced (every twenty or so records), the lines written since its last sync also stand in a note
+// kept with the text file itself (Env::SetBoundariesNote), which that fsync makes durable. After a
+// power loss a reader takes the file's synced part and the note's lines (DurableBoundariesText);
+// the next append writes them back. Where the text file keeps no notes, each line is synced as it
+// is written. At any moment the boundaries hold every whole record of the text file and at most one
+// line more, for a record whose append was cut short.
 
 #include <cstdint>
 #include <string>
@@ -55,6 +58,15 @@ struct RecordBoundaries {
 std::string ReadRecordBoundaries(std::string_view boundaries_text, uint64_t text_size,
                                  RecordBoundaries* boundaries);
 
+// The boundaries text of a text file as it stands durably: file_bytes (the boundaries file), or,
+// where note (the text file's) holds lines the file lost, its synced part followed by those lines.
+std::string DurableBoundariesText(std::string_view file_bytes, std::string_view note);
+
+// Reads the boundaries of the text file at text_path, open at text_fd, as DurableBoundariesText
+// gives them; found is false when there is neither a boundaries file nor a note.
+Status ReadDurableBoundaries(Env* env, const std::string& text_path, int text_fd,
+                             std::string* text, bool* found);
+
 // Whether bytes, read from the text file at span, are the record the line was written for.
 bool RecordMatches(const RecordSpan& span, std::string_view bytes);
 
@@ -72,23 +84,33 @@ class BoundariesAppend {
   // text_size is updated when the text file was cut.
   Status Begin(const std::string& text_path, int text_fd, bool text_created, uint64_t* text_size);
 
-  // Writes the line of record, which will be written at start. Sync makes it durable: called once
-  // the record itself is, so that one journal commit of the file system usually takes both.
+  // Writes the line of record, which will be written at start, and puts it in the text file's
+  // note, so that the record's fsync makes it durable too; where there is no note, or it has
+  // grown long, syncs the boundaries file instead and empties the note.
   Status Add(uint64_t start, std::string_view record);
-  Status Sync();
 
   // Takes the line of Add off again: the record did not reach the disk.
   void Undo();
 
  private:
   Status StartAfresh();
+  Status Recover(std::string_view note);
+  Status SyncNow();
+  // Cuts the file to size and keeps what is known of its synced part in step.
+  Status Truncate(uint64_t size);
+  void Shrink(uint64_t size);
 
   Env* env_;
   ScopedFd fd_;
   std::string path_;
   bool created_ = false;
   bool text_created_ = false;
-  uint64_t size_ = 0;        // of the boundaries file, before Add
+  int text_fd_ = -1;
+  bool notes_ = false;       // whether the text file keeps a note
+  uint64_t size_ = 0;        // of the boundaries file
+  uint64_t synced_ = 0;      // how much of it is known durable
+  std::string unsynced_;     // the bytes after that: the note's lines
+  uint64_t size_before_add_ = 0;
   bool added_ = false;
 };
 

@@ -119,7 +119,7 @@ int AppendStatementToTextFile(const std::string& path, const std::string& statem
   if (s.ok()) s = CutTornTail(env, fd.get(), &size, &marks_kept);
   if (!s.ok()) return s.code();
   const std::string record = statement + "\r\n";
-  // The record's boundaries line is written before the record and synced right after it. A text
+  // The record's boundaries line is written before the record and made durable with it. A text
   // file whose boundaries cannot be kept (a folder where only the text file may be written) still
   // takes the record: it is saved, and a replay names the place it cannot tell apart instead of
   // guessing.
@@ -131,7 +131,6 @@ int AppendStatementToTextFile(const std::string& path, const std::string& statem
     if (bounded) boundaries.Undo();
     return s.code();
   }
-  if (bounded) (void)boundaries.Sync();
   return 0;
 }
 

@@ -37,9 +37,10 @@ std::string BuildTextFileName(const std::string& configured_path,
 // next append takes off what a killed appender left; where the file system keeps no such marks the
 // append goes on without.
 //
-// Each record's place is written first, durably, to the boundaries file beside it
-// (record_boundaries.h), so that a replay never has to guess where a record that holds CR LF ends.
-// Where that file cannot be written the record is still appended, and a replay reports the place.
+// Each record's place is written first to the boundaries file beside it (record_boundaries.h) and
+// made durable with the record, so that a replay never has to guess where a record that holds CR LF
+// ends. Where that file cannot be written the record is still appended, and a replay reports the
+// place.
 int AppendStatementToTextFile(const std::string& path, const std::string& statement);
 
 // The existing text file at path, open and under the lock appenders take, waiting up to

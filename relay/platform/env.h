@@ -142,6 +142,14 @@ class Env {
   virtual Status SetAppendMark(int fd, uint64_t from, uint64_t to) = 0;
   virtual Status ClearAppendMark(int fd) = 0;
 
+  // A note kept with the open text file itself (an extended attribute, made durable by the file's
+  // own fsync), which holds the lines of its boundaries file written since that file was last
+  // synced, so that one fsync of the text file makes a record and its boundaries durable.
+  // ReadBoundariesNote gives an empty note when there is none; ENOTSUP (or EOPNOTSUPP) where the
+  // file system keeps no such notes. Setting an empty note removes it.
+  virtual Status ReadBoundariesNote(int fd, std::string* note) = 0;
+  virtual Status SetBoundariesNote(int fd, std::string_view note) = 0;
+
   // Makes the entries of folder durable, so a file created or renamed in it stays after a crash.
   virtual Status SyncFolder(const std::string& folder) = 0;
 
@@ -222,6 +230,12 @@ class EnvWrapper : public Env {
     return target_->SetAppendMark(fd, from, to);
   }
   Status ClearAppendMark(int fd) override { return target_->ClearAppendMark(fd); }
+  Status ReadBoundariesNote(int fd, std::string* note) override {
+    return target_->ReadBoundariesNote(fd, note);
+  }
+  Status SetBoundariesNote(int fd, std::string_view note) override {
+    return target_->SetBoundariesNote(fd, note);
+  }
   Status SyncFolder(const std::string& folder) override { return target_->SyncFolder(folder); }
   Status CreateTempFileBeside(const std::string& path, std::string* temp_path) override {
     return target_->CreateTempFileBeside(path, temp_path);

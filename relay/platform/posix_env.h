@@ -36,6 +36,8 @@ class PosixEnv final : public Env {
   Status ReadAppendMark(int fd, bool* present, uint64_t* from, uint64_t* to) override;
   Status SetAppendMark(int fd, uint64_t from, uint64_t to) override;
   Status ClearAppendMark(int fd) override;
+  Status ReadBoundariesNote(int fd, std::string* note) override;
+  Status SetBoundariesNote(int fd, std::string_view note) override;
   Status CloseFile(int fd) override;
   Status SyncFolder(const std::string& folder) override;
   Status CreateTempFileBeside(const std::string& path, std::string* temp_path) override;

@@ -249,6 +249,42 @@ Status PosixEnv::ClearAppendMark(int fd) {
   return Status::FromErrno(Errno(), "fremovexattr");
 }
 
+namespace {
+constexpr const char* kBoundariesNoteName = "user.dbrelay.boundaries";
+}  // namespace
+
+Status PosixEnv::ReadBoundariesNote(int fd, std::string* note) {
+  note->clear();
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    ssize_t size = ::fgetxattr(fd, kBoundariesNoteName, nullptr, 0);
+    if (size < 0) {
+      if (errno == ENODATA) return Status::OK();
+      return Status::FromErrno(Errno(), "fgetxattr");
+    }
+    note->resize(static_cast<size_t>(size));
+    ssize_t n = ::fgetxattr(fd, kBoundariesNoteName, note->data(), note->size());
+    if (n >= 0) {
+      note->resize(static_cast<size_t>(n));
+      return Status::OK();
+    }
+    if (errno == ENODATA) {
+      note->clear();
+      return Status::OK();
+    }
+    if (errno != ERANGE) return Status::FromErrno(Errno(), "fgetxattr");  // ERANGE: it grew
+  }
+  return Status::FromErrno(EAGAIN, "fgetxattr");
+}
+
+Status PosixEnv::SetBoundariesNote(int fd, std::string_view note) {
+  if (note.empty()) {
+    if (::fremovexattr(fd, kBoundariesNoteName) == 0 || errno == ENODATA) return Status::OK();
+    return Status::FromErrno(Errno(), "fremovexattr");
+  }
+  if (::fsetxattr(fd, kBoundariesNoteName, note.data(), note.size(), 0) == 0) return Status::OK();
+  return Status::FromErrno(Errno(), "fsetxattr");
+}
+
 Status PosixEnv::CloseFile(int fd) {
   // Linux releases the descriptor even when close reports EINTR: never close twice.
   return ::close(fd) == 0 || errno == EINTR ? Status::OK() : Status::FromErrno(Errno(), "close");

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <set>
@@ -91,6 +95,148 @@ TEST_F(BoundariesAppendTest, AFileParkedBeforeBoundariesIsReportedNotGuessed) {
   EXPECT_EQ(problem, "bytes 0 to 18 of it belong to no record");
   EXPECT_EQ(ReadFileBytes(file_), "old one\r\nold two\r\nnew\r\n");
 }
+
+// --- One fsync an append: the text file's note ---
+
+// Counts the syncs of the text file and of its boundaries file; refuse_notes plays a file system
+// that keeps no extended attributes.
+class SyncCountingEnv : public dbrelay::EnvWrapper {
+ public:
+  explicit SyncCountingEnv(bool refuse_notes)
+      : EnvWrapper(Env::Default()), refuse_notes_(refuse_notes) {}
+  dbrelay::Status OpenOrCreateFile(const std::string& path, int* fd, bool* created) override {
+    dbrelay::Status s = EnvWrapper::OpenOrCreateFile(path, fd, created);
+    if (s.ok()) (path.ends_with(".boundaries") ? boundaries_fds_ : text_fds_).insert(*fd);
+    return s;
+  }
+  dbrelay::Status CloseFile(int fd) override {
+    boundaries_fds_.erase(fd);
+    text_fds_.erase(fd);
+    return EnvWrapper::CloseFile(fd);
+  }
+  dbrelay::Status SyncFile(int fd) override {
+    if (boundaries_fds_.count(fd) != 0) ++boundaries_syncs;
+    if (text_fds_.count(fd) != 0) ++text_syncs;
+    return EnvWrapper::SyncFile(fd);
+  }
+  dbrelay::Status ReadBoundariesNote(int fd, std::string* note) override {
+    if (refuse_notes_) return dbrelay::Status::FromErrno(ENOTSUP, "fgetxattr");
+    return EnvWrapper::ReadBoundariesNote(fd, note);
+  }
+  dbrelay::Status SetBoundariesNote(int fd, std::string_view note) override {
+    if (refuse_notes_) return dbrelay::Status::FromErrno(ENOTSUP, "fsetxattr");
+    return EnvWrapper::SetBoundariesNote(fd, note);
+  }
+  int text_syncs = 0;
+  int boundaries_syncs = 0;
+
+ private:
+  bool refuse_notes_;
+  std::set<int> text_fds_;
+  std::set<int> boundaries_fds_;
+};
+
+class NoteSyncTest : public BoundariesAppendTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(NoteSyncTest, TheRecordsFsyncCarriesItsBoundariesWhereTheFileKeepsNotes) {
+  const bool refuse_notes = GetParam();
+  SyncCountingEnv env(refuse_notes);
+  dbrelay::ScopedEnvOverride use(&env);
+  constexpr int kAppends = 60;
+  for (int i = 0; i < kAppends; ++i) {
+    ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "UPDATE Docs SET Signed=1 WHERE Id=" +
+                                                            std::to_string(i)),
+              0);
+  }
+  EXPECT_EQ(env.text_syncs, kAppends);
+  if (refuse_notes) {
+    EXPECT_EQ(env.boundaries_syncs, kAppends) << "without notes every line is synced at once";
+  } else {
+    EXPECT_GE(env.boundaries_syncs, 1);
+    EXPECT_LE(env.boundaries_syncs, kAppends / 10) << "the note should carry most lines";
+  }
+  std::string problem;
+  EXPECT_EQ(Read(file_, &problem).records.size(), static_cast<size_t>(kAppends));
+  EXPECT_EQ(problem, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Notes, NoteSyncTest, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "refused" : "kept"; });
+
+// A power loss keeps the text file's records and its note (one fsync made them durable) but may
+// take the boundaries file's unsynced lines. Each case damages the boundaries file that way.
+struct LossCase {
+  const char* name;
+  int appends;
+  void (*damage)(const std::string& boundaries_path, uint64_t synced);
+};
+
+void PrintTo(const LossCase& c, std::ostream* os) { *os << c.name; }
+
+class PowerLossTest : public BoundariesAppendTest, public testing::WithParamInterface<LossCase> {
+ protected:
+  // The synced size the note names, read through the real system.
+  uint64_t NoteSyncedSize() const {
+    int fd = ::open(file_.c_str(), O_RDONLY);
+    std::string note;
+    EXPECT_TRUE(dbrelay::Env::Default()->ReadBoundariesNote(fd, &note).ok());
+    ::close(fd);
+    return note.empty() ? UINT64_MAX : std::stoull(note);
+  }
+  std::string DurableText(bool* found) const {
+    int fd = ::open(file_.c_str(), O_RDONLY);
+    std::string text;
+    EXPECT_TRUE(dbrelay::ReadDurableBoundaries(dbrelay::Env::Default(), file_, fd, &text, found).ok());
+    ::close(fd);
+    return text;
+  }
+};
+
+TEST_P(PowerLossTest, TheNoteRestoresTheLostLinesAndTheNextAppendWritesThemBack) {
+  for (int i = 0; i < GetParam().appends; ++i) {
+    ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "INSERT INTO t VALUES (" +
+                                                            std::to_string(i) + ",'a\r\nb')"),
+              0);
+  }
+  const std::string boundaries = dbrelay::BoundariesPathOf(file_);
+  const std::string whole = ReadFileBytes(boundaries);
+  const uint64_t synced = NoteSyncedSize();
+  ASSERT_NE(synced, UINT64_MAX) << "no note to recover from";
+  GetParam().damage(boundaries, synced);
+  ASSERT_NE(ReadFileBytes(boundaries), whole) << "the damage changed nothing";
+
+  bool found = false;
+  EXPECT_EQ(DurableText(&found), whole);
+  EXPECT_TRUE(found);
+
+  ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "next"), 0);
+  std::string problem;
+  dbrelay::RecordBoundaries b = Read(file_, &problem);
+  EXPECT_EQ(problem, "") << "the boundaries file itself is whole again";
+  EXPECT_EQ(b.records.size(), static_cast<size_t>(GetParam().appends) + 1);
+  EXPECT_EQ(ReadFileBytes(boundaries).substr(0, whole.size()), whole);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Losses, PowerLossTest,
+    testing::Values(
+        LossCase{"file_gone_before_its_first_sync", 5,
+                 [](const std::string& path, uint64_t) { std::filesystem::remove(path); }},
+        LossCase{"unsynced_lines_gone", 40,
+                 [](const std::string& path, uint64_t synced) {
+                   std::filesystem::resize_file(path, synced);
+                 }},
+        LossCase{"cut_inside_a_line", 40,
+                 [](const std::string& path, uint64_t synced) {
+                   std::filesystem::resize_file(path, synced + 7);
+                 }},
+        LossCase{"zeros_where_lines_were", 40,
+                 [](const std::string& path, uint64_t synced) {
+                   std::string bytes = ReadFileBytes(path);
+                   std::fill(bytes.begin() + static_cast<long>(synced), bytes.end(), '\0');
+                   testing_support::WriteFileBytes(path, bytes);
+                 }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A boundaries file that cannot be written never costs the statement its place in the text file.
 class BoundariesFaultEnv : public dbrelay::EnvWrapper {
