@@ -38,6 +38,14 @@ TEST(Crc32Test, IsTheCrcOfZlibAndPng) {
   EXPECT_EQ(dbrelay::Crc32(""), 0u);
   EXPECT_EQ(dbrelay::Crc32("123456789"), 0xCBF43926u);  // the check value of CRC-32/ISO-HDLC
   EXPECT_EQ(dbrelay::Crc32("6789", dbrelay::Crc32("12345")), 0xCBF43926u);
+  // Eight bytes a step and one at a time agree, at every length and split.
+  std::string bytes;
+  for (int i = 0; i < 300; ++i) bytes += static_cast<char>((i * 131 + 7) & 0xFF);
+  for (size_t length = 0; length <= bytes.size(); length += 13) {
+    uint32_t one_by_one = 0;
+    for (size_t i = 0; i < length; ++i) one_by_one = dbrelay::Crc32(bytes.substr(i, 1), one_by_one);
+    EXPECT_EQ(dbrelay::Crc32(std::string_view(bytes).substr(0, length)), one_by_one) << length;
+  }
 }
 
 class BoundariesAppendTest : public testing::Test {
