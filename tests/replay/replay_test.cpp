@@ -581,9 +581,16 @@ const BadFileCase kBadFileCases[] = {
        ASSERT_EQ(::truncate(w.queue().c_str(), static_cast<off_t>(whole + 10)), 0);
      },
      0, "@: 2 replayed, 0 pending\n", "a1\na2\n", false},
-    {"boundaries_file_missing",
-     [](const ReplayWorld& w) { std::filesystem::remove(w.queue() + ".boundaries"); }, 65,
-     ".boundaries is missing", "", true},
+    // A copy of the text file alone (by hand, or by a tool that keeps no extended attributes):
+    // neither its boundaries file nor the note the text file itself carries came along.
+    {"copied_without_its_boundaries",
+     [](const ReplayWorld& w) {
+       const std::string bytes = ReadFileBytes(w.queue());
+       std::filesystem::remove(w.queue());
+       std::filesystem::remove(w.queue() + ".boundaries");
+       WriteFileBytes(w.queue(), bytes);
+     },
+     65, ".boundaries is missing", "", true},
     // One byte of the second record changed in place: not even the first record runs.
     {"byte_changed_in_place",
      [](const ReplayWorld& w) {
