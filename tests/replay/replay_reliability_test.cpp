@@ -27,6 +27,7 @@
 #include "tests/support/odbc_config.h"
 #include "tests/support/postgres_server.h"
 #include "tests/support/relay_sandbox.h"
+#include "tests/support/transaction_holder.h"
 
 namespace dbrelay::replay {
 namespace {
@@ -264,25 +265,10 @@ INSTANTIATE_TEST_SUITE_P(Databases, ReplayKillTest, ::testing::Values(Db::kPostg
 
 // ----- PostgreSQL: other processes at work while the replay runs -----
 
-// open_transaction_helper holding a transaction in which it ran statement, once it says so.
+// A client holding a transaction in which it ran statement on the test's database.
 std::unique_ptr<testing_support::ChildProcess> StartHolder(const std::string& statement) {
-  testing_support::ChildOptions options;
-  options.run.env = testing_support::OdbcConfig::Get().Env();
-  auto child = std::make_unique<testing_support::ChildProcess>(
-      std::vector<std::string>{testing_support::BinDir() + "/open_transaction_helper",
-                               PostgresServer::Get().OdbcConnectionString(), statement},
-      options);
-  std::string line;
-  pollfd pfd{child->out_fd(), POLLIN, 0};
-  char c = 0;
-  while (::poll(&pfd, 1, 30000) > 0 && ::read(child->out_fd(), &c, 1) == 1 && c != '\n') {
-    line += c;
-  }
-  if (line != "ready") {
-    ADD_FAILURE() << "open_transaction_helper: " << line << child->ReadOutput();
-    return nullptr;
-  }
-  return child;
+  return testing_support::StartTransactionHolder(PostgresServer::Get().OdbcConnectionString(),
+                                                 statement);
 }
 
 // Waits until a backend of the test's database waits for a lock: the replay has begun its

@@ -28,6 +28,7 @@
 #include "tests/support/postgres_server.h"
 #include "tests/support/relay_sandbox.h"
 #include "tests/support/silent_listener.h"
+#include "tests/support/transaction_holder.h"
 
 namespace {
 
@@ -797,19 +798,9 @@ class PausedPrimaryTest : public testing::Test {
   void SetUp() override {
     for (const char* body : {"a1", "a2", "a3"}) world_.Park(Insert(body));
     world_.WriteSettings(true);
-    ChildOptions options;
-    options.run = reliability::RelayOptions();
-    holder_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{testing_support::BinDir() + "/open_transaction_helper",
-                                 world_.UpConnection(), "LOCK TABLE items IN ACCESS EXCLUSIVE MODE"},
-        options);
-    std::string line;
-    char c = 0;
-    pollfd pfd{holder_->out_fd(), POLLIN, 0};
-    while (::poll(&pfd, 1, 30000) > 0 && ::read(holder_->out_fd(), &c, 1) == 1 && c != '\n') {
-      line += c;
-    }
-    ASSERT_EQ(line, "ready");
+    holder_ = testing_support::StartTransactionHolder(world_.UpConnection(),
+                                                      "LOCK TABLE items IN ACCESS EXCLUSIVE MODE");
+    ASSERT_NE(holder_, nullptr);
   }
 
   // Starts the replay and returns once it waits for the lock in its first INSERT.

@@ -20,6 +20,7 @@
 #include "tests/support/odbc_config.h"
 #include "tests/support/postgres_server.h"
 #include "tests/support/relay_sandbox.h"
+#include "tests/support/transaction_holder.h"
 
 namespace dbrelay {
 namespace {
@@ -31,29 +32,6 @@ enum class Db { kSqlite, kPostgres };
 
 std::string DbName(const ::testing::TestParamInfo<Db>& info) {
   return info.param == Db::kSqlite ? "sqlite" : "postgres";
-}
-
-// open_transaction_helper holding a transaction in which it ran statement; nothing when it did
-// not say it was ready.
-std::unique_ptr<testing_support::ChildProcess> StartHolder(const std::string& connection_string,
-                                                           const std::string& statement) {
-  testing_support::ChildOptions options;
-  options.run.env = OdbcConfig::Get().Env();
-  auto child = std::make_unique<testing_support::ChildProcess>(
-      std::vector<std::string>{testing_support::BinDir() + "/open_transaction_helper",
-                               connection_string, statement},
-      options);
-  std::string line;
-  pollfd pfd{child->out_fd(), POLLIN, 0};
-  char c = 0;
-  while (::poll(&pfd, 1, 30000) > 0 && ::read(child->out_fd(), &c, 1) == 1 && c != '\n') {
-    line += c;
-  }
-  if (line != "ready") {
-    ADD_FAILURE() << "open_transaction_helper: " << line << child->ReadOutput();
-    return nullptr;
-  }
-  return child;
 }
 
 class TransactionTest : public ::testing::TestWithParam<Db> {
@@ -241,7 +219,7 @@ TEST_P(TransactionTest, CloseAndDestructionRollBack) {
 // The same key written afterwards by another client must succeed: it waits, if need be, for the
 // dead transaction's locks, so no sleep is involved.
 TEST_P(TransactionTest, KilledProcessLeavesNoRow) {
-  auto child = StartHolder(ConnectionString(),
+  auto child = testing_support::StartTransactionHolder(ConnectionString(),
                            "INSERT INTO txn_rows VALUES (1, 'from the killed process')");
   ASSERT_TRUE(child);
   child->Kill(SIGKILL);
