@@ -81,7 +81,7 @@ std::vector<std::string> FilesToTake(const ReplayArguments& arguments, Status* s
 }
 
 // Opens the primary exactly as a statement run does; reports a failure the way DbRelay does.
-bool OpenPrimary(CADODatabase* database) {
+bool OpenPrimary(CADODatabase* database, bool listing) {
   const std::string primary = PrimaryConnectionString();
   LogDetail("\nPrimary Connection String: " + MaskConnectionPassword(primary) + "\n");
   database->SetConnectionString(primary);
@@ -91,6 +91,14 @@ bool OpenPrimary(CADODatabase* database) {
   }
   const std::string error_text = database->GetLastErrorText();
   const int last_error = errno;
+  if (listing) {
+    // A listing is asked for by a person at the console: it is shown, never mailed.
+    ReportError(FormatText("Primary DB connection failed with error:\n%s\nGetLastError = %d\n\n"
+                           "The ledger cannot be read: every parked statement is listed.\n",
+                           error_text.c_str(), last_error),
+                Mailing::kSuppressed);
+    return false;
+  }
   ReportError(FormatText("Primary DB connection failed with error:\n%s\nGetLastError = %d\n\n"
                          "Nothing was replayed; the parked statements stay pending.\n",
                          error_text.c_str(), last_error),
@@ -121,11 +129,13 @@ int RunAction(const ReplayArguments& arguments) {
     if (int status = locks.TakeFor(files); status != 0) return status;
   }
   CADODatabase database;
-  if (!OpenPrimary(&database)) return kExitPrimaryDown;
+  const bool listing = arguments.action == ReplayAction::kList;
+  const bool primary_open = OpenPrimary(&database, listing);
+  if (!primary_open && !listing) return kExitPrimaryDown;
 
   std::string host;
   if (!env->GetHostName(&host).ok()) host = "unknown";
-  QueueReplay replay(&database, host);
+  QueueReplay replay(primary_open ? &database : nullptr, host);
   if (arguments.action == ReplayAction::kRejectFirst) return replay.RejectFirst(files.front());
 
   ReplayTotals totals;
@@ -136,9 +146,10 @@ int RunAction(const ReplayArguments& arguments) {
     // A stop keeps the order: nothing of a later file runs before the earlier one is done.
     if (status != kExitNothingPending) break;
   }
-  if (arguments.action == ReplayAction::kList) {
+  if (listing) {
     env->WriteConsole(FormatText("DbRelayReplay: %llu pending in %llu files\n", U(totals.pending),
                                  U(totals.files)));
+    if (!primary_open && status == kExitNothingPending) return kExitPrimaryDown;
   } else {
     env->WriteConsole(FormatText("DbRelayReplay: %llu replayed from %llu files, %llu pending\n",
                                  U(totals.replayed), U(totals.files), U(totals.pending)));

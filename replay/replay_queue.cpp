@@ -47,6 +47,8 @@ struct QueueReplay::Queue {
   size_t batch_first = 0;
   std::vector<std::string> statements;
   uint64_t replayed = 0;
+  // Listed without the ledger, of a queue some of whose records may already have run.
+  bool progress_unknown = false;
 };
 
 QueueReplay::QueueReplay(CADODatabase* database, std::string host)
@@ -74,7 +76,16 @@ int QueueReplay::Prepare(const std::string& path, bool may_change, Queue* queue)
   if (snap.queue_id().empty()) return kExitNothingPending;  // an empty file without boundaries
 
   std::optional<uint64_t> progress;
-  if (!ledger_.ReadProgress(snap.queue_id(), &progress, may_change)) {
+  if (database_ == nullptr) {
+    // The primary is down (a listing only): without the ledger every record is listed, and a queue
+    // an earlier replay registered may have run some of them.
+    bool marked = false;
+    if (s = ReadReplayedMark(path, snap.queue_id(), &marked); !s.ok()) {
+      return ReportInputOutput(path, "read its mark", s);
+    }
+    queue->progress_unknown = marked;
+    progress = 0;
+  } else if (!ledger_.ReadProgress(snap.queue_id(), &progress, may_change)) {
     return ReportDatabaseFailure(*queue, "the ledger cannot be read");
   }
   if (!progress) {
@@ -293,7 +304,13 @@ int QueueReplay::List(const std::string& path, ReplayTotals* totals) {
   const std::vector<RecordSpan>& records = queue.snapshot.records();
   const size_t pending = records.size() - queue.first_pending;
   totals->pending += pending;
-  Print(FormatText("%s: %llu pending\n", path.c_str(), U(pending)));
+  if (queue.progress_unknown) {
+    Print(FormatText("%s: %llu records, some of which may already have run: the ledger that says "
+                     "which is in the primary, which cannot be opened\n",
+                     path.c_str(), U(pending)));
+  } else {
+    Print(FormatText("%s: %llu pending\n", path.c_str(), U(pending)));
+  }
   for (size_t i = queue.first_pending; i < records.size(); ++i) {
     if (i < queue.batch_first || i >= queue.batch_first + queue.statements.size()) {
       if (int status = LoadBatch(&queue, i, i + kRecordsPerTransaction);

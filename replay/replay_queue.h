@@ -23,14 +23,16 @@ struct ReplayTotals {
 
 class QueueReplay {
  public:
-  // database is the open primary; host names this machine in the ledger.
+  // database is the open primary, or nullptr for a listing while the primary is down; host names
+  // this machine in the ledger.
   QueueReplay(CADODatabase* database, std::string host);
 
   // Runs every pending record of the file at path, in order, then removes the file once all have
   // run and none was added meanwhile (records parked while it ran are run too).
   int Replay(const std::string& path, ReplayTotals* totals);
 
-  // Prints the file's pending statements. Changes nothing, not even the ledger's table.
+  // Prints the file's pending statements. Changes nothing, not even the ledger's table. Without a
+  // database every record is listed, and the file's line says when some may already have run.
   int List(const std::string& path, ReplayTotals* totals);
 
   // Appends the first pending record of the file to <path>.rejected and marks it done.

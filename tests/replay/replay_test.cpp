@@ -284,6 +284,31 @@ TEST_P(ReplayTest, ListChangesNothing) {
   EXPECT_EQ(world_.Bodies(), "");
 }
 
+// With the primary down a listing still shows every parked statement, and says when a replay
+// that registered the queue may already have run some of them.
+TEST_P(ReplayTest, ListWhileThePrimaryIsDownShowsEveryRecord) {
+  world_.Park(Insert("a1"));
+  world_.Park("INSERT INTO items (body) SELECT 'a2' FROM missing_gate");
+  const QueueBytes before = world_.Bytes();
+
+  ProcessResult fresh = world_.Replay({"--list"}, /*primary_up=*/false);
+  EXPECT_EQ(fresh.exit_status, 1) << fresh.out;
+  EXPECT_TRUE(Contains(fresh.out, "The ledger cannot be read: every parked statement is listed.\n"))
+      << fresh.out;
+  EXPECT_TRUE(Contains(fresh.out, world_.queue() + ": 2 pending\n-- record 1 at byte 0\n" +
+                                      Insert("a1") + "\n"))
+      << fresh.out;
+  EXPECT_EQ(world_.Bytes(), before);
+
+  // A replay runs the first and stops at the second; then the primary goes down again.
+  EXPECT_EQ(world_.Replay().exit_status, 2);
+  ProcessResult after = world_.Replay({"--list"}, /*primary_up=*/false);
+  EXPECT_EQ(after.exit_status, 1) << after.out;
+  EXPECT_TRUE(Contains(after.out, world_.queue() + ": 2 records, some of which may already have "
+                                                   "run"))
+      << after.out;
+}
+
 // A statement parked again under a path a finished queue had is a new queue, not the rest of
 // the old one.
 TEST_P(ReplayTest, AQueueParkedAgainUnderTheSameNameIsANewQueue) {
