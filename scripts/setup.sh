@@ -19,6 +19,8 @@ packages=(
   # the mail tests' real server: Postfix with dovecot for SASL AUTH and a throwaway CA made with
   # openssl; each test program runs its own instances, the system's stay unconfigured and stopped
   postfix dovecot-core openssl
+  # the locale sources the tests build their own Latin-1 and GBK locales from (localedef)
+  locales
   # screenshots of the dialog under Xvfb
   x11-apps imagemagick xdotool
   # a real window manager under Xvfb, for the editor tests that check how windows stack
