@@ -150,11 +150,12 @@ class ReplayWorld {
     return RunReplay(args);
   }
   ProcessResult RunReplay(const std::vector<std::string>& args,
-                          const std::vector<std::string>& prefix = {}) const {
+                          const std::vector<std::string>& prefix = {},
+                          RunOptions options = reliability::RelayOptions()) const {
     std::vector<std::string> argv = prefix;
     argv.push_back(relay_.File("DbRelayReplay"));
     argv.insert(argv.end(), args.begin(), args.end());
-    return RunProcess(argv, reliability::RelayOptions());
+    return RunProcess(argv, options);
   }
 
   std::string Client(const std::string& sql) const {
@@ -726,6 +727,41 @@ class ReplaySurroundingsTest : public testing::Test {
  protected:
   ReplayWorld world_{Db::kSqlite};
 };
+
+// Started the way a service manager or a careless caller starts it: with standard descriptors
+// closed (the database's socket must not take descriptor 1 and receive the progress lines) or
+// with a stdout whose reader has gone (SIGPIPE must not end it half way).
+struct OutputCase {
+  const char* name;
+  std::vector<int> closed;
+  bool reader_gone;
+};
+
+void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.name; }
+
+class ReplayOutputTest : public testing::TestWithParam<OutputCase> {
+ protected:
+  ReplayWorld world_{Db::kPostgres};
+};
+
+TEST_P(ReplayOutputTest, EveryStatementStillRunsOnce) {
+  world_.settings().push_back("DetailedLog=1");
+  for (const char* body : {"a1", "two\r\nlines", "a3"}) world_.Park(Insert(body));
+  world_.WriteSettings(true);
+  RunOptions options = reliability::RelayOptions();
+  options.closed_descriptors = GetParam().closed;
+  options.stdout_reader_gone = GetParam().reader_gone;
+  ProcessResult result = world_.RunReplay({}, {}, options);
+  EXPECT_EQ(result.exit_status, 0) << result.out;
+  EXPECT_EQ(world_.Bodies(), "a1\ntwo\\r\\nlines\na3\n");
+  EXPECT_TRUE(world_.QueueGone(world_.queue()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReplayOutputTest,
+                         testing::Values(OutputCase{"stdout_closed", {1}, false},
+                                         OutputCase{"all_three_closed", {0, 1, 2}, false},
+                                         OutputCase{"stdout_reader_gone", {}, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReplaySurroundingsTest, ASecondReplayExitsAtOnceWhileTheFolderIsLocked) {
   world_.Park(Insert("a1"));
