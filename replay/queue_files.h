@@ -14,8 +14,4 @@ namespace dbrelay::replay {
 Status ConfiguredQueueFiles(const std::string& configured_path, bool stamped,
                             std::vector<std::string>* files);
 
-// Whether name (without folder) is "YYYY-MM-DD-hh-mm-ss-mmmm" followed by extension (".sql", or
-// empty), the name DbRelay gives a time-stamped file.
-bool IsStampedName(const std::string& name, const std::string& extension);
-
 }  // namespace dbrelay::replay

@@ -86,22 +86,39 @@ std::string FormatStamp(const LocalTime& t) {
 
 }  // namespace
 
+TextFileNameParts SplitConfiguredTextFile(const std::string& configured_path) {
+  const size_t slash = FindLastCharMultibyte(configured_path, '/');
+  const size_t dot = FindLastCharMultibyte(configured_path, '.');
+  // A dot in a folder name is no extension: "/my.dir/q" must not turn into "<base>.dir/q".
+  const bool has_extension =
+      dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  TextFileNameParts parts;
+  if (slash != std::string::npos) parts.folder.assign(configured_path, 0, slash + 1);
+  if (has_extension) parts.extension.assign(configured_path, dot);
+  return parts;
+}
+
+bool IsTimeStampedName(const std::string& name, const std::string& extension) {
+  constexpr std::string_view kPattern = "dddd-dd-dd-dd-dd-dd-dddd";
+  if (name.size() != kPattern.size() + extension.size()) return false;
+  for (size_t i = 0; i < kPattern.size(); ++i) {
+    const bool digit = name[i] >= '0' && name[i] <= '9';
+    if (kPattern[i] == 'd' ? !digit : name[i] != '-') return false;
+  }
+  return name.compare(kPattern.size(), std::string::npos, extension) == 0;
+}
+
 std::string BuildTextFileName(const std::string& configured_path,
                               const std::string& text_file_name) {
   const bool stamped = ReadIniInt(settings::kSecLocalTextFileTimestamp) != 0;
   if (configured_path.empty()) return std::string();
   if (!stamped && text_file_name.empty()) return configured_path;
 
-  size_t slash = FindLastCharMultibyte(configured_path, '/');
-  size_t dot = FindLastCharMultibyte(configured_path, '.');
-  // A dot in a folder name is no extension: "/my.dir/q" must not turn into "<base>.dir/q".
-  bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-
+  const TextFileNameParts parts = SplitConfiguredTextFile(configured_path);
   // Appended piece by piece: GCC 12 warns (-Wrestrict) about "." + std::string at -O2.
-  std::string name;
-  if (slash != std::string::npos) name.append(configured_path, 0, slash + 1);
+  std::string name = parts.folder;
   name += text_file_name.empty() ? FormatStamp(CurrentEnv()->GetLocalTime()) : text_file_name;
-  if (has_extension) name.append(configured_path, dot);
+  name += parts.extension;
   return name;
 }
 

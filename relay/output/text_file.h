@@ -25,6 +25,19 @@ inline constexpr int kTextFileLockWaitMilliseconds = 30000;
 std::string BuildTextFileName(const std::string& configured_path,
                               const std::string& text_file_name);
 
+// The folder (up to and with its last "/"; empty for a path without one) and the extension (from
+// its last "." on; empty when the file name has none) of a configured path, as BuildTextFileName
+// takes them when it names a file beside it.
+struct TextFileNameParts {
+  std::string folder;
+  std::string extension;
+};
+TextFileNameParts SplitConfiguredTextFile(const std::string& configured_path);
+
+// Whether name, without folder, is a time stamp as BuildTextFileName makes it
+// ("YYYY-MM-DD-hh-mm-ss-mmmm") followed by extension.
+bool IsTimeStampedName(const std::string& name, const std::string& extension);
+
 // Appends statement + "\r\n" to path as one record, creating the file when it is missing, for its
 // owner and group only (mode 0660 before the umask: statements may hold personal data). Only a
 // regular file is written, and never through a symbolic link at the last component of path, where

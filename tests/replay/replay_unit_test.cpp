@@ -1,5 +1,5 @@
-// DbRelayReplay's pieces in process: its command line, the names of time-stamped files, the text it
-// puts into the ledger, and what it does on a driver without transactions.
+// DbRelayReplay's pieces in process: its command line, the text it puts into the ledger, and what
+// it does on a driver without transactions.
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,6 @@
 #include "relay/output/text_file.h"
 #include "replay/exit_status.h"
 #include "replay/ledger.h"
-#include "replay/queue_files.h"
 #include "replay/replay_arguments.h"
 #include "replay/replay_queue.h"
 #include "tests/support/in_process_env.h"
@@ -78,31 +77,6 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentsCase{"reject_and_files", {"--reject-first", "a.sql", "b.sql"}, false,
                       ReplayAction::kReplay, {}, ""},
         ArgumentsCase{"empty_file_name", {""}, false, ReplayAction::kReplay, {}, ""}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-struct StampCase {
-  const char* name;
-  std::string file;
-  std::string extension;
-  bool stamped;
-};
-
-class StampedNameTest : public testing::TestWithParam<StampCase> {};
-
-TEST_P(StampedNameTest, KnowsTheNamesDbRelayGives) {
-  EXPECT_EQ(dbrelay::replay::IsStampedName(GetParam().file, GetParam().extension),
-            GetParam().stamped);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StampedNameTest,
-    testing::Values(StampCase{"stamp", "2026-12-10-13-05-01-0042.sql", ".sql", true},
-                    StampCase{"no_extension", "2026-12-10-13-05-01-0042", "", true},
-                    StampCase{"other_extension", "2026-12-10-13-05-01-0042.txt", ".sql", false},
-                    StampCase{"boundaries_file", "2026-12-10-13-05-01-0042.sql.boundaries", ".sql",
-                              false},
-                    StampCase{"forced_name", "batch7.sql", ".sql", false},
-                    StampCase{"letter_in_stamp", "2026-12-1x-13-05-01-0042.sql", ".sql", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LedgerLiteralTextTest, KeepsPrintableAsciiAndEscapesTheRest) {

@@ -440,6 +440,32 @@ TEST_F(TextFileAppendTest, FailedFolderSyncOfANewFileIsReportedAndLeavesNoRecord
   EXPECT_EQ(ReadFileBytes(file_), "");
 }
 
+// The names DbRelay gives time-stamped files, as a replay finds them again.
+struct StampCase {
+  const char* name;
+  std::string file;
+  std::string extension;
+  bool stamped;
+};
+
+class StampedNameTest : public testing::TestWithParam<StampCase> {};
+
+TEST_P(StampedNameTest, KnowsTheNamesDbRelayGives) {
+  EXPECT_EQ(dbrelay::IsTimeStampedName(GetParam().file, GetParam().extension),
+            GetParam().stamped);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StampedNameTest,
+    testing::Values(StampCase{"stamp", "2026-12-10-13-05-01-0042.sql", ".sql", true},
+                    StampCase{"no_extension", "2026-12-10-13-05-01-0042", "", true},
+                    StampCase{"other_extension", "2026-12-10-13-05-01-0042.txt", ".sql", false},
+                    StampCase{"boundaries_file", "2026-12-10-13-05-01-0042.sql.boundaries", ".sql",
+                              false},
+                    StampCase{"forced_name", "batch7.sql", ".sql", false},
+                    StampCase{"letter_in_stamp", "2026-12-1x-13-05-01-0042.sql", ".sql", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- An appender killed in the middle ---
 
 // The moment of an append at which its process is killed.
