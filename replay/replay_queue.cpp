@@ -11,6 +11,7 @@
 #include "relay/report/report.h"
 #include "relay/settings/relay_ini.h"
 #include "replay/exit_status.h"
+#include "replay/joined_statements.h"
 #include "replay/queue_snapshot.h"
 #include "replay/replayed_mark.h"
 
@@ -149,20 +150,52 @@ int QueueReplay::LoadBatch(Queue* queue, size_t first, size_t end) {
   return kExitNothingPending;
 }
 
-QueueReplay::BatchResult QueueReplay::RunBatch(Queue* queue, size_t first, size_t end,
+QueueReplay::BatchResult QueueReplay::RunBatch(Queue* queue, size_t first, size_t end, bool join,
                                                size_t* failed_at) {
   const std::vector<RecordSpan>& records = queue->snapshot.records();
   // Read once a batch rather than twice a statement: the settings file is parsed at every read.
   const int32_t minimum = ReadIniInt(settings::kRaiseErrorIfAffectedLinesLessThen);
   const bool detailed = ReadIniInt(settings::kDetailedLog) != 0;
+  auto statement = [&](size_t i) -> const std::string& {
+    return queue->statements[i - queue->batch_first];
+  };
   if (database_->BeginTransaction() == 0) {
     *failed_at = first;
     return BatchResult::kDatabaseFailed;
   }
-  for (size_t i = first; i < end; ++i) {
-    const std::string& statement = queue->statements[i - queue->batch_first];
-    if (detailed) LogDetail("\nRunning Query: " + statement + "\n");
-    const bool ran = database_->Execute(statement) != 0;
+  std::string joined;
+  std::vector<int32_t> counts;
+  for (size_t i = first; i < end;) {
+    size_t group_end = i;
+    if (join) {
+      joined.clear();
+      while (group_end < end && joined.size() < kJoinedBytes &&
+             CanRunJoined(statement(group_end))) {
+        AppendJoined(statement(group_end), &joined);
+        ++group_end;
+      }
+    }
+    if (group_end - i >= 2) {
+      // Anything short of one count per statement, each as high as a lone run must reach, and
+      // the batch is undone: run alone, the statements then show what happened.
+      bool ran = database_->ExecuteBatch(joined, &counts) != 0 && counts.size() == group_end - i;
+      for (size_t k = 0; ran && k < counts.size(); ++k) ran = counts[k] >= minimum;
+      if (!ran) {
+        (void)database_->RollbackTransaction();
+        *failed_at = first;
+        return BatchResult::kBatchRefused;
+      }
+      if (detailed) {
+        for (size_t k = 0; k < counts.size(); ++k) {
+          LogDetail("\nRunning Query: " + statement(i + k) + "\n");
+          LogDetail(FormatText("Number of records Affected = %d\n", counts[k]));
+        }
+      }
+      i = group_end;
+      continue;
+    }
+    if (detailed) LogDetail("\nRunning Query: " + statement(i) + "\n");
+    const bool ran = database_->Execute(statement(i)) != 0;
     const int32_t count = database_->GetRecordsAffected();
     if (ran && detailed) LogDetail(FormatText("Number of records Affected = %d\n", count));
     if (!ran || count < minimum) {
@@ -170,6 +203,7 @@ QueueReplay::BatchResult QueueReplay::RunBatch(Queue* queue, size_t first, size_
       *failed_at = i;
       return ran ? BatchResult::kFewerRecords : BatchResult::kStatementFailed;
     }
+    ++i;
   }
   if (!ledger_.Advance(queue->snapshot.queue_id(), records[first].start, records[end - 1].end(),
                        end)) {
@@ -185,6 +219,17 @@ QueueReplay::BatchResult QueueReplay::RunBatch(Queue* queue, size_t first, size_
   return BatchResult::kCommitted;
 }
 
+QueueReplay::BatchResult QueueReplay::RunBatchJoinedOrAlone(Queue* queue, size_t first,
+                                                            size_t end, size_t* failed_at) {
+  BatchResult result = RunBatch(queue, first, end, join_batches_, failed_at);
+  if (result != BatchResult::kBatchRefused) return result;
+  result = RunBatch(queue, first, end, false, failed_at);
+  // Refused joined yet run alone: the driver takes no batches (SQLite's takes one statement a
+  // call), so the rest of the run does not try again.
+  if (result == BatchResult::kCommitted) join_batches_ = false;
+  return result;
+}
+
 int QueueReplay::RunPending(Queue* queue, ReplayTotals* totals) {
   const std::vector<RecordSpan>& records = queue->snapshot.records();
   const std::string& path = queue->snapshot.path();
@@ -197,7 +242,7 @@ int QueueReplay::RunPending(Queue* queue, ReplayTotals* totals) {
       return status;
     }
     size_t failed_at = next;
-    BatchResult result = RunBatch(queue, next, end, &failed_at);
+    BatchResult result = RunBatchJoinedOrAlone(queue, next, end, &failed_at);
     if (result == BatchResult::kCommitted) {
       queue->replayed += end - next;
       next = end;
@@ -210,7 +255,7 @@ int QueueReplay::RunPending(Queue* queue, ReplayTotals* totals) {
     std::string error_text = database_->GetLastErrorText();
     if (statement_failed && failed_at > next) {
       size_t prefix_failed = next;
-      BatchResult prefix = RunBatch(queue, next, failed_at, &prefix_failed);
+      BatchResult prefix = RunBatchJoinedOrAlone(queue, next, failed_at, &prefix_failed);
       if (prefix == BatchResult::kCommitted) {
         queue->replayed += failed_at - next;
         next = failed_at;

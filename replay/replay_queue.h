@@ -14,6 +14,10 @@ namespace dbrelay::replay {
 // Records run in one transaction with their ledger update. A failing batch is rolled back and run
 // again up to the failing record, which then runs alone.
 inline constexpr size_t kRecordsPerTransaction = 100;
+// Within a transaction, statements that can be joined safely (joined_statements.h) go to the
+// database together, up to about this many bytes a call; a batch the database refuses is undone
+// and its statements run one at a time.
+inline constexpr size_t kJoinedBytes = 1 << 20;
 
 struct ReplayTotals {
   uint64_t files = 0;
@@ -44,14 +48,20 @@ class QueueReplay {
   int RunPending(Queue* queue, ReplayTotals* totals);
   // Reads the statements of records [first, end) into the queue; reports a failure.
   int LoadBatch(Queue* queue, size_t first, size_t end);
-  // Runs records [first, end) and their ledger update in one transaction.
-  enum class BatchResult { kCommitted, kStatementFailed, kFewerRecords, kDatabaseFailed };
-  BatchResult RunBatch(Queue* queue, size_t first, size_t end, size_t* failed_at);
+  // Runs records [first, end) and their ledger update in one transaction; with join, those that
+  // can be joined run joined. kBatchRefused: a joined run failed or fell short and all was undone.
+  enum class BatchResult {
+    kCommitted, kStatementFailed, kFewerRecords, kDatabaseFailed, kBatchRefused
+  };
+  BatchResult RunBatch(Queue* queue, size_t first, size_t end, bool join, size_t* failed_at);
+  // RunBatch joined while the database takes batches; after a refusal, again one at a time.
+  BatchResult RunBatchJoinedOrAlone(Queue* queue, size_t first, size_t end, size_t* failed_at);
   int ReportDatabaseFailure(const Queue& queue, const std::string& what);
 
   CADODatabase* database_;
   Ledger ledger_;
   std::string host_;
+  bool join_batches_ = true;
 };
 
 }  // namespace dbrelay::replay

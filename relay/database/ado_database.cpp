@@ -66,6 +66,17 @@ int CADODatabase::Guarded(Call call) {
   }
 }
 
+int CADODatabase::ExecuteBatch(const std::string& statements,
+                               std::vector<int32_t>* records_affected) {
+  records_affected->clear();
+  const int ok = Guarded([&](Connection& c) {
+    c.SetCursorLocation(kUseClient);
+    c.ExecuteBatch(statements, records_affected);
+  });
+  if (ok == 0) records_affected->clear();
+  return ok;
+}
+
 int CADODatabase::BeginTransaction() {
   return Guarded([](Connection& c) { c.BeginTrans(); });
 }

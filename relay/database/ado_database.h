@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "relay/database/com_error.h"
 #include "relay/database/connection.h"
@@ -35,6 +36,11 @@ class CADODatabase {
   int Execute(const std::string& statement);
 
   int32_t GetRecordsAffected() const { return records_affected_; }
+
+  // Runs a text of several statements in one call and leaves each one's count of records
+  // affected in *records_affected, in order. 1 on success, 0 on failure (*records_affected then
+  // is empty); a driver that takes only one statement at a time fails.
+  int ExecuteBatch(const std::string& statements, std::vector<int32_t>* records_affected);
 
   // The connection's BeginTrans, CommitTrans and RollbackTrans (see connection.h): 1 on success,
   // 0 on failure. A transaction still active when the connection closes or the object goes is

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "relay/common/scoped_factory_override.h"
 #include "relay/database/com_error.h"
@@ -42,6 +43,12 @@ class Connection {
   // Runs command_text once; *records_affected receives the driver's count (-1 when it has none).
   virtual void Execute(const std::string& command_text, int32_t* records_affected,
                        int32_t options) = 0;
+  // Runs a text of several statements in one call (one round trip where the driver takes such a
+  // batch) and leaves in *records_affected the count of each result in order (0 where a statement
+  // matched no row, -1 where the driver has no count). Throws as Execute does, also when a later
+  // statement fails; a driver that takes one statement at a time throws too.
+  virtual void ExecuteBatch(const std::string& command_text,
+                            std::vector<int32_t>* records_affected) = 0;
 
   // One transaction at a time, no nesting. BeginTrans leaves autocommit: every later statement
   // belongs to the transaction until CommitTrans or RollbackTrans ends it and autocommit returns.
@@ -79,6 +86,10 @@ class ConnectionWrapper : public Connection {
   void Execute(const std::string& command_text, int32_t* records_affected,
                int32_t options) override {
     target_->Execute(command_text, records_affected, options);
+  }
+  void ExecuteBatch(const std::string& command_text,
+                    std::vector<int32_t>* records_affected) override {
+    target_->ExecuteBatch(command_text, records_affected);
   }
   void BeginTrans() override { target_->BeginTrans(); }
   void CommitTrans() override { target_->CommitTrans(); }

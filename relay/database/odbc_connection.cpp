@@ -165,6 +165,28 @@ class OdbcConnection : public Connection {
     if (records_affected != nullptr) *records_affected = static_cast<int32_t>(count);
   }
 
+  void ExecuteBatch(const std::string& command_text,
+                    std::vector<int32_t>* records_affected) override {
+    records_affected->clear();
+    SQLHSTMT stmt = NewStatement(command_text);
+    std::unique_ptr<void, void (*)(void*)> owner(
+        stmt, [](void* handle) { SQLFreeHandle(SQL_HANDLE_STMT, handle); });
+    SQLRETURN rc = SQLExecDirect(stmt,
+                                 reinterpret_cast<SQLCHAR*>(const_cast<char*>(command_text.data())),
+                                 static_cast<SQLINTEGER>(command_text.size()));
+    // SQL_NO_DATA here is a first statement that matched no row; from SQLMoreResults it is the
+    // end of the results.
+    if (rc != SQL_NO_DATA && !SQL_SUCCEEDED(rc)) RaiseFrom(SQL_HANDLE_STMT, stmt, driver_name_);
+    for (;;) {
+      SQLLEN count = 0;
+      if (rc != SQL_NO_DATA && !SQL_SUCCEEDED(SQLRowCount(stmt, &count))) count = -1;
+      records_affected->push_back(static_cast<int32_t>(count));
+      rc = SQLMoreResults(stmt);
+      if (rc == SQL_NO_DATA) break;
+      if (!SQL_SUCCEEDED(rc)) RaiseFrom(SQL_HANDLE_STMT, stmt, driver_name_);
+    }
+  }
+
   void BeginTrans() override {
     RequireOpen();
     if (in_transaction_) {

@@ -536,6 +536,22 @@ TEST_P(ReplayTest, AStopInAnOlderStampedFileKeepsTheNewerOnesPending) {
 
 // --- records the command line cannot carry, bytes that are not UTF-8 --------------------------
 
+// Each of the first two fails alone (an open quote, then a syntax error), yet sent as one text
+// they would make two valid INSERTs, as many results as statements. The replay must stop at the
+// first one and run nothing.
+TEST_P(ReplayTest, StatementsThatOnlySucceedJoinedStillFailAlone) {
+  const std::string open_quote = "INSERT INTO items (body) VALUES ('x";
+  const std::string closing = "INSERT '), ('y'); INSERT INTO items (body) VALUES ('z')";
+  for (const std::string& s : {open_quote, closing, Insert("a3"), Insert("a4")}) {
+    world_.ParkDirect(world_.queue(), s);
+  }
+  ProcessResult result = world_.Replay();
+  EXPECT_EQ(result.exit_status, 2) << result.out;
+  EXPECT_TRUE(Contains(result.out, "Unable to replay query:" + open_quote + "\n\n")) << result.out;
+  EXPECT_TRUE(Contains(result.out, " stopped at its record 1 (byte 0)")) << result.out;
+  EXPECT_EQ(world_.Bodies(), "");
+}
+
 TEST_P(ReplayTest, ATenMegabyteRecordIsReplayedWhole) {
   constexpr size_t kBody = 10 * 1024 * 1024;
   world_.Park(Insert("before"));

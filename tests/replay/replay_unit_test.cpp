@@ -1,5 +1,6 @@
-// DbRelayReplay's pieces in process: its command line, the text it puts into the ledger, and what
-// it does on a driver without transactions.
+// DbRelayReplay's pieces in process: its command line, the text it puts into the ledger, which
+// statements it joins into one batch and when it stops trying, and what it does on a driver
+// without transactions.
 
 #include <gtest/gtest.h>
 
@@ -11,11 +12,13 @@
 #include "relay/output/record_boundaries.h"
 #include "relay/output/text_file.h"
 #include "replay/exit_status.h"
+#include "replay/joined_statements.h"
 #include "replay/ledger.h"
 #include "replay/replay_arguments.h"
 #include "replay/replay_queue.h"
 #include "tests/support/in_process_env.h"
 #include "tests/support/odbc_config.h"
+#include "tests/support/postgres_server.h"
 #include "tests/support/relay_sandbox.h"
 
 namespace {
@@ -85,6 +88,140 @@ TEST(LedgerLiteralTextTest, KeepsPrintableAsciiAndEscapesTheRest) {
   EXPECT_EQ(dbrelay::replay::LedgerLiteralText("it's 100%\n\xff", 100), "it%27s 100%25%0A%FF");
   EXPECT_EQ(dbrelay::replay::LedgerLiteralText("abcdef", 4), "abcd");
 }
+
+struct JoinCase {
+  const char* name;
+  std::string statement;
+  bool joinable;
+};
+
+void PrintTo(const JoinCase& c, std::ostream* os) { *os << c.name; }
+
+class CanRunJoinedTest : public testing::TestWithParam<JoinCase> {};
+
+// Joined, an unfinished statement would take the next one into itself: only what ends beyond
+// doubt in every dialect is joined.
+TEST_P(CanRunJoinedTest, JoinsOnlyWhatEndsBeyondDoubt) {
+  EXPECT_EQ(dbrelay::replay::CanRunJoined(GetParam().statement), GetParam().joinable);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CanRunJoinedTest,
+    testing::Values(
+        JoinCase{"insert", "INSERT INTO t (v) VALUES ('a')", true},
+        JoinCase{"update_lower_case_indented", "\r\n  update t set v = 'b' where id = 1", true},
+        JoinCase{"delete", "DELETE FROM t WHERE id = 1", true},
+        JoinCase{"final_semicolon_and_spaces", "INSERT INTO t VALUES (1);\r\n ", true},
+        JoinCase{"quoted_semicolon_and_dashes", "INSERT INTO t VALUES ('a;--/*b$[?')", true},
+        JoinCase{"doubled_quotes", "INSERT INTO \"odd \"\"t\"\"\" VALUES ('it''s')", true},
+        JoinCase{"quote_in_identifier", "INSERT INTO \"it's\" VALUES (1)", true},
+        JoinCase{"crlf_in_literal", "INSERT INTO t VALUES ('line 1\r\nline 2')", true},
+        JoinCase{"not_utf8", "INSERT INTO t VALUES ('\xff\xfe\x81')", true},
+        JoinCase{"unclosed_quote", "INSERT INTO t VALUES ('a", false},
+        JoinCase{"unclosed_identifier", "INSERT INTO \"t VALUES (1)", false},
+        JoinCase{"two_statements", "INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)", false},
+        JoinCase{"two_semicolons", "INSERT INTO t VALUES (1);;", false},
+        JoinCase{"line_comment", "INSERT INTO t VALUES (1) -- the first", false},
+        JoinCase{"block_comment", "INSERT INTO t /* x */ VALUES (1)", false},
+        JoinCase{"backslash_in_literal", "INSERT INTO t VALUES (E'a\\'')", false},
+        JoinCase{"dollar_quote", "INSERT INTO t VALUES ($$a';$$)", false},
+        JoinCase{"bracket_identifier", "INSERT INTO [t VALUES (1)", false},
+        JoinCase{"backquote_identifier", "INSERT INTO `t` VALUES (1)", false},
+        JoinCase{"hash_comment", "INSERT INTO t VALUES (1) # mysql", false},
+        JoinCase{"oracle_q_quote", "INSERT INTO t VALUES (q'<')", false},
+        JoinCase{"odbc_escape", "INSERT INTO t VALUES ({fn NOW()})", false},
+        JoinCase{"parameter_marker", "INSERT INTO t VALUES (?)", false},
+        JoinCase{"nul_byte", std::string("INSERT INTO t VALUES ('a\0b')", 29), false},
+        JoinCase{"select", "SELECT 1", false},
+        JoinCase{"transaction_control", "COMMIT", false},
+        JoinCase{"verb_prefix_only", "INSERTED INTO t VALUES (1)", false},
+        JoinCase{"empty", "", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AppendJoinedTest, EndsEachStatementOnceOnALineOfItsOwn) {
+  std::string batch;
+  dbrelay::replay::AppendJoined("INSERT INTO t VALUES (1)", &batch);
+  dbrelay::replay::AppendJoined("INSERT INTO t VALUES (2);\r\n", &batch);
+  dbrelay::replay::AppendJoined("INSERT INTO t VALUES (3) ", &batch);
+  EXPECT_EQ(batch, "INSERT INTO t VALUES (1);\nINSERT INTO t VALUES (2);\r\n\n"
+                   "INSERT INTO t VALUES (3) ;\n");
+}
+
+// Counts the batches and the single statements that reach the real connection beneath.
+class CountingConnection : public dbrelay::ConnectionWrapper {
+ public:
+  CountingConnection(int* batches, int* singles)
+      : ConnectionWrapper(dbrelay::CreateOdbcConnection()), batches_(batches), singles_(singles) {}
+  void ExecuteBatch(const std::string& text, std::vector<int32_t>* counts) override {
+    ++*batches_;
+    ConnectionWrapper::ExecuteBatch(text, counts);
+  }
+  void Execute(const std::string& text, int32_t* count, int32_t options) override {
+    if (text.rfind("INSERT INTO joined_rows", 0) == 0) ++*singles_;
+    ConnectionWrapper::Execute(text, count, options);
+  }
+
+ private:
+  int* batches_;
+  int* singles_;
+};
+
+class ReplayBatchesTest : public testing::TestWithParam<bool> {
+ protected:
+  static void SetUpTestSuite() { testing_support::OdbcConfig::Get().ApplyToThisProcess(); }
+  bool postgres() const { return GetParam(); }
+};
+
+// PostgreSQL takes a transaction's hundred statements in one batch; SQLite's driver refuses the
+// first batch, and the replay sends the rest one at a time without asking again. Either way
+// every statement runs once.
+TEST_P(ReplayBatchesTest, JoinedWhereTheDriverTakesThemAloneWhereNot) {
+  TempDir dir;
+  testing_support::InProcessEnv env(dir.path());
+  dbrelay::ScopedEnvOverride use(&env);
+  testing_support::WriteFileBytes(dir.File("DbRelay.ini"), "[General]\r\n");
+  std::string connection;
+  if (postgres()) {
+    const testing_support::PostgresServer& server = testing_support::PostgresServer::Get();
+    server.Execute("SET client_min_messages = warning; "
+                   "DROP TABLE IF EXISTS joined_rows, dbrelay_replay_ledger; "
+                   "CREATE TABLE joined_rows (v INTEGER)");
+    connection = server.OdbcConnectionString();
+  } else {
+    const std::string db = dir.File("docs.db");
+    ASSERT_EQ(std::system(("sqlite3 " + db + " 'CREATE TABLE joined_rows (v INTEGER)'").c_str()),
+              0);
+    connection = "Driver=" + std::string(testing_support::kSqliteOdbcDriver) + ";Database=" + db;
+  }
+  const std::string queue = dir.File("queue.sql");
+  const int records = 250;  // three transactions
+  for (int i = 0; i < records; ++i) {
+    ASSERT_EQ(dbrelay::AppendStatementToTextFile(
+                  queue, "INSERT INTO joined_rows VALUES (" + std::to_string(i) + ")"),
+              0);
+  }
+
+  int batches = 0;
+  int singles = 0;
+  dbrelay::CADODatabase database(std::make_unique<CountingConnection>(&batches, &singles));
+  database.SetConnectionString(connection);
+  ASSERT_NE(database.Open(), 0) << database.GetLastErrorText();
+  dbrelay::replay::QueueReplay replay(&database, "host");
+  dbrelay::replay::ReplayTotals totals;
+  EXPECT_EQ(replay.Replay(queue, &totals), dbrelay::replay::kExitNothingPending) << env.console;
+  EXPECT_EQ(totals.replayed, static_cast<uint64_t>(records));
+  EXPECT_EQ(batches, postgres() ? 3 : 1);
+  EXPECT_EQ(singles, postgres() ? 0 : records);
+  std::optional<std::string> value;
+  ASSERT_EQ(database.QueryValue("SELECT count(*) || ' ' || count(DISTINCT v) FROM joined_rows",
+                                &value),
+            1)
+      << database.GetLastErrorText();
+  EXPECT_EQ(value, std::to_string(records) + " " + std::to_string(records));
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, ReplayBatchesTest, testing::Bool(),
+                         [](const auto& info) { return info.param ? "postgres" : "sqlite"; });
 
 // A real SQLite connection whose driver claims to have no transactions.
 class NoTransactions : public dbrelay::ConnectionWrapper {

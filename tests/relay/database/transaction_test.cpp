@@ -1,6 +1,6 @@
-// Transactions and the one-value query of the database seam, on real SQLite and real PostgreSQL
-// through unixODBC. What a test sees of the rows it reads with each database's own client
-// (sqlite3, psql), never through the connection under test.
+// Transactions, the one-value query and the batch of statements of the database seam, on real
+// SQLite and real PostgreSQL through unixODBC. What a test sees of the rows it reads with each
+// database's own client (sqlite3, psql), never through the connection under test.
 
 #include <poll.h>
 #include <signal.h>
@@ -289,10 +289,68 @@ TEST_P(QueryValueTest, BadQueryRecordsTheDriverText) {
   EXPECT_EQ(value, "7");
 }
 
+class ExecuteBatchTest : public TransactionTest {};
+
+// PostgreSQL's driver sends the statements as one query and gives each its own count; SQLite's
+// takes one statement a call and refuses the batch without running any of it.
+TEST_P(ExecuteBatchTest, GivesEachStatementsCountOrRefusesWhole) {
+  auto db = OpenDb();
+  ASSERT_EQ(db->BeginTransaction(), 1) << db->GetLastErrorText();
+  std::vector<int32_t> counts = {7};
+  const int ran = db->ExecuteBatch(
+      "INSERT INTO txn_rows VALUES (1, 'a');\nINSERT INTO txn_rows VALUES (2, 'b'), (3, 'c');\n"
+      "UPDATE txn_rows SET body = 'x' WHERE id = 99;\nDELETE FROM txn_rows WHERE id > 1;\n",
+      &counts);
+  if (GetParam() == Db::kSqlite) {
+    EXPECT_EQ(ran, 0);
+    EXPECT_TRUE(counts.empty());
+    EXPECT_NE(db->GetLastErrorText().find("only one SQL statement allowed"), std::string::npos)
+        << db->GetLastErrorText();
+    std::optional<std::string> rows;
+    EXPECT_EQ(db->QueryValue("SELECT count(*) FROM txn_rows", &rows), 1);
+    EXPECT_EQ(rows, "0");
+  } else {
+    ASSERT_EQ(ran, 1) << db->GetLastErrorText();
+    EXPECT_EQ(counts, (std::vector<int32_t>{1, 2, 0, 2}));
+    // A statement that matches no row first is a count of 0, not the end of the results.
+    ASSERT_EQ(db->ExecuteBatch("UPDATE txn_rows SET body = 'y' WHERE id = 99; "
+                               "UPDATE txn_rows SET body = 'y' WHERE id = 1",
+                               &counts),
+              1)
+        << db->GetLastErrorText();
+    EXPECT_EQ(counts, (std::vector<int32_t>{0, 1}));
+  }
+  ASSERT_EQ(db->CommitTransaction(), 1) << db->GetLastErrorText();
+  EXPECT_EQ(Ids(), GetParam() == Db::kSqlite ? "" : "1\n");
+}
+
+// A later statement that fails fails the batch, with its own error text.
+TEST_P(ExecuteBatchTest, ALaterStatementThatFailsFailsTheBatch) {
+  auto db = OpenDb();
+  ASSERT_EQ(db->BeginTransaction(), 1) << db->GetLastErrorText();
+  std::vector<int32_t> counts = {7};
+  EXPECT_EQ(db->ExecuteBatch("INSERT INTO txn_rows VALUES (1, 'a'); "
+                             "INSERT INTO txn_rows VALUES (1, 'same key'); "
+                             "INSERT INTO txn_rows VALUES (3, 'c')",
+                             &counts),
+            0);
+  EXPECT_TRUE(counts.empty());
+  if (GetParam() == Db::kPostgres) {
+    EXPECT_NE(db->GetLastErrorText().find("duplicate key"), std::string::npos)
+        << db->GetLastErrorText();
+  }
+  EXPECT_EQ(db->RollbackTransaction(), 1) << db->GetLastErrorText();
+  EXPECT_EQ(Ids(), "");
+  EXPECT_EQ(db->Execute("INSERT INTO txn_rows VALUES (5, 'b')"), 1) << db->GetLastErrorText();
+  EXPECT_EQ(Ids(), "5\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, TransactionTest, ::testing::Values(Db::kSqlite, Db::kPostgres),
                          DbName);
 INSTANTIATE_TEST_SUITE_P(Databases, QueryValueTest, ::testing::Values(Db::kSqlite, Db::kPostgres),
                          DbName);
+INSTANTIATE_TEST_SUITE_P(Databases, ExecuteBatchTest,
+                         ::testing::Values(Db::kSqlite, Db::kPostgres), DbName);
 
 // ----- What no installed driver lacks -----
 
@@ -332,6 +390,9 @@ TEST(TransactionSeamTest, WithoutConnectionObjectEveryCallFails) {
   EXPECT_EQ(db.RollbackTransaction(), 0);
   EXPECT_EQ(db.QueryValue("SELECT 1", &value), 0);
   EXPECT_EQ(value, std::nullopt);
+  std::vector<int32_t> counts = {7};
+  EXPECT_EQ(db.ExecuteBatch("SELECT 1; SELECT 2", &counts), 0);
+  EXPECT_TRUE(counts.empty());
   EXPECT_NE(db.GetLastErrorText().find("\tCode = 80004003\n"), std::string::npos);
 }
 
