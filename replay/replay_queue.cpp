@@ -37,6 +37,20 @@ int ReportInputOutput(const std::string& path, const char* what, const Status& s
   return kExitInputOutput;
 }
 
+// Where the batch that begins at record first ends: at most kRecordsPerTransaction records and,
+// unless its first record alone is larger, at most kBatchBytes, so that a file of large records
+// is replayed in bounded memory.
+size_t BatchEnd(const std::vector<RecordSpan>& records, size_t first) {
+  size_t end = first;
+  uint64_t bytes = 0;
+  while (end < records.size() && end - first < kRecordsPerTransaction &&
+         (end == first || bytes + records[end].length <= kBatchBytes)) {
+    bytes += records[end].length;
+    ++end;
+  }
+  return end;
+}
+
 }  // namespace
 
 struct QueueReplay::Queue {
@@ -120,12 +134,10 @@ int QueueReplay::Prepare(const std::string& path, bool may_change, Queue* queue)
   queue->next_offset = *progress;
   // Every pending record is checked before the first one runs: nothing of a file that was changed
   // in place is run.
-  for (size_t first = queue->first_pending; first < records.size();
-       first += kRecordsPerTransaction) {
-    if (int status = LoadBatch(queue, first, first + kRecordsPerTransaction);
-        status != kExitNothingPending) {
-      return status;
-    }
+  for (size_t first = queue->first_pending; first < records.size();) {
+    const size_t end = BatchEnd(records, first);
+    if (int status = LoadBatch(queue, first, end); status != kExitNothingPending) return status;
+    first = end;
   }
   if (unregistered && may_change && !records.empty()) {
     if (!ledger_.Register(snap.queue_id(), host_, path)) {
@@ -235,7 +247,7 @@ int QueueReplay::RunPending(Queue* queue, ReplayTotals* totals) {
   const std::string& path = queue->snapshot.path();
   size_t next = queue->first_pending;
   while (next < records.size()) {
-    const size_t end = std::min(records.size(), next + kRecordsPerTransaction);
+    const size_t end = BatchEnd(records, next);
     if (int status = LoadBatch(queue, next, end); status != kExitNothingPending) {
       totals->replayed += queue->replayed;
       totals->pending += records.size() - next;
@@ -358,7 +370,7 @@ int QueueReplay::List(const std::string& path, ReplayTotals* totals) {
   }
   for (size_t i = queue.first_pending; i < records.size(); ++i) {
     if (i < queue.batch_first || i >= queue.batch_first + queue.statements.size()) {
-      if (int status = LoadBatch(&queue, i, i + kRecordsPerTransaction);
+      if (int status = LoadBatch(&queue, i, BatchEnd(records, i));
           status != kExitNothingPending) {
         return status;
       }
@@ -397,7 +409,9 @@ int QueueReplay::RejectFirst(const std::string& path) {
   } else {
     (void)database_->RollbackTransaction();
   }
-  if (!done) return ReportDatabaseFailure(queue, "the ledger cannot be moved past its first record");
+  if (!done) {
+    return ReportDatabaseFailure(queue, "the ledger cannot be moved past its first record");
+  }
   Print(FormatText("%s: record %llu (byte %llu) moved to %s; %llu pending\n", path.c_str(),
                    U(queue.first_pending + 1), U(first.start), rejected.c_str(),
                    U(records.size() - queue.first_pending - 1)));

@@ -11,9 +11,11 @@
 
 namespace dbrelay::replay {
 
-// Records run in one transaction with their ledger update. A failing batch is rolled back and run
-// again up to the failing record, which then runs alone.
+// Records run in one transaction with their ledger update, up to this many, and up to
+// kBatchBytes unless one record alone is larger. A failing batch is rolled back and run again up
+// to the failing record, which then runs alone.
 inline constexpr size_t kRecordsPerTransaction = 100;
+inline constexpr uint64_t kBatchBytes = 16 << 20;
 // Within a transaction, statements that can be joined safely (joined_statements.h) go to the
 // database together, up to about this many bytes a call; a batch the database refuses is undone
 // and its statements run one at a time.

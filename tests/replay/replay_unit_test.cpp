@@ -147,77 +147,119 @@ TEST(AppendJoinedTest, EndsEachStatementOnceOnALineOfItsOwn) {
                    "INSERT INTO t VALUES (3) ;\n");
 }
 
-// Counts the batches and the single statements that reach the real connection beneath.
+// What reaches the real connection beneath.
+struct CallCounts {
+  int batches = 0;
+  int singles = 0;  // single statements of the queue (rows of joined_rows)
+  int transactions = 0;
+};
+
 class CountingConnection : public dbrelay::ConnectionWrapper {
  public:
-  CountingConnection(int* batches, int* singles)
-      : ConnectionWrapper(dbrelay::CreateOdbcConnection()), batches_(batches), singles_(singles) {}
+  explicit CountingConnection(CallCounts* counts)
+      : ConnectionWrapper(dbrelay::CreateOdbcConnection()), counts_(counts) {}
   void ExecuteBatch(const std::string& text, std::vector<int32_t>* counts) override {
-    ++*batches_;
+    ++counts_->batches;
     ConnectionWrapper::ExecuteBatch(text, counts);
   }
   void Execute(const std::string& text, int32_t* count, int32_t options) override {
-    if (text.rfind("INSERT INTO joined_rows", 0) == 0) ++*singles_;
+    if (text.rfind("INSERT INTO joined_rows", 0) == 0) ++counts_->singles;
     ConnectionWrapper::Execute(text, count, options);
+  }
+  void BeginTrans() override {
+    ++counts_->transactions;
+    ConnectionWrapper::BeginTrans();
   }
 
  private:
-  int* batches_;
-  int* singles_;
+  CallCounts* counts_;
 };
 
 class ReplayBatchesTest : public testing::TestWithParam<bool> {
  protected:
   static void SetUpTestSuite() { testing_support::OdbcConfig::Get().ApplyToThisProcess(); }
+
+  void SetUp() override {
+    testing_support::WriteFileBytes(dir_.File("DbRelay.ini"), "[General]\r\n");
+    if (postgres()) {
+      const testing_support::PostgresServer& server = testing_support::PostgresServer::Get();
+      server.Execute("SET client_min_messages = warning; "
+                     "DROP TABLE IF EXISTS joined_rows, dbrelay_replay_ledger; "
+                     "CREATE TABLE joined_rows (v INTEGER)");
+      connection_ = server.OdbcConnectionString();
+    } else {
+      const std::string db = dir_.File("docs.db");
+      ASSERT_EQ(
+          std::system(("sqlite3 " + db + " 'CREATE TABLE joined_rows (v INTEGER)'").c_str()), 0);
+      connection_ = "Driver=" + std::string(testing_support::kSqliteOdbcDriver) +
+                    ";Database=" + db;
+    }
+  }
+
   bool postgres() const { return GetParam(); }
+  void Park(const std::string& statement) const {
+    ASSERT_EQ(dbrelay::AppendStatementToTextFile(queue_, statement), 0);
+  }
+
+  // Replays the queue through a counting connection; the exit status.
+  int Replay(CallCounts* calls) {
+    database_ =
+        std::make_unique<dbrelay::CADODatabase>(std::make_unique<CountingConnection>(calls));
+    database_->SetConnectionString(connection_);
+    EXPECT_NE(database_->Open(), 0) << database_->GetLastErrorText();
+    dbrelay::replay::QueueReplay replay(database_.get(), "host");
+    dbrelay::replay::ReplayTotals totals;
+    return replay.Replay(queue_, &totals);
+  }
+
+  // "rows distinct-values" of the table, read through the replay's own connection.
+  std::string Rows() const {
+    std::optional<std::string> value;
+    EXPECT_EQ(database_->QueryValue(
+                  "SELECT count(*) || ' ' || count(DISTINCT v) FROM joined_rows", &value),
+              1)
+        << database_->GetLastErrorText();
+    return value.value_or("none");
+  }
+
+  TempDir dir_;
+  testing_support::InProcessEnv env_{dir_.path()};
+  dbrelay::ScopedEnvOverride use_{&env_};
+  std::string connection_;
+  std::string queue_ = dir_.File("queue.sql");
+  std::unique_ptr<dbrelay::CADODatabase> database_;
 };
 
 // PostgreSQL takes a transaction's hundred statements in one batch; SQLite's driver refuses the
 // first batch, and the replay sends the rest one at a time without asking again. Either way
 // every statement runs once.
 TEST_P(ReplayBatchesTest, JoinedWhereTheDriverTakesThemAloneWhereNot) {
-  TempDir dir;
-  testing_support::InProcessEnv env(dir.path());
-  dbrelay::ScopedEnvOverride use(&env);
-  testing_support::WriteFileBytes(dir.File("DbRelay.ini"), "[General]\r\n");
-  std::string connection;
-  if (postgres()) {
-    const testing_support::PostgresServer& server = testing_support::PostgresServer::Get();
-    server.Execute("SET client_min_messages = warning; "
-                   "DROP TABLE IF EXISTS joined_rows, dbrelay_replay_ledger; "
-                   "CREATE TABLE joined_rows (v INTEGER)");
-    connection = server.OdbcConnectionString();
-  } else {
-    const std::string db = dir.File("docs.db");
-    ASSERT_EQ(std::system(("sqlite3 " + db + " 'CREATE TABLE joined_rows (v INTEGER)'").c_str()),
-              0);
-    connection = "Driver=" + std::string(testing_support::kSqliteOdbcDriver) + ";Database=" + db;
-  }
-  const std::string queue = dir.File("queue.sql");
   const int records = 250;  // three transactions
   for (int i = 0; i < records; ++i) {
-    ASSERT_EQ(dbrelay::AppendStatementToTextFile(
-                  queue, "INSERT INTO joined_rows VALUES (" + std::to_string(i) + ")"),
-              0);
+    Park("INSERT INTO joined_rows VALUES (" + std::to_string(i) + ")");
   }
+  CallCounts calls;
+  ASSERT_EQ(Replay(&calls), dbrelay::replay::kExitNothingPending) << env_.console;
+  EXPECT_EQ(calls.batches, postgres() ? 3 : 1);
+  EXPECT_EQ(calls.singles, postgres() ? 0 : records);
+  EXPECT_EQ(calls.transactions, postgres() ? 3 : 4);  // SQLite's first one refused
+  EXPECT_EQ(Rows(), std::to_string(records) + " " + std::to_string(records));
+}
 
-  int batches = 0;
-  int singles = 0;
-  dbrelay::CADODatabase database(std::make_unique<CountingConnection>(&batches, &singles));
-  database.SetConnectionString(connection);
-  ASSERT_NE(database.Open(), 0) << database.GetLastErrorText();
-  dbrelay::replay::QueueReplay replay(&database, "host");
-  dbrelay::replay::ReplayTotals totals;
-  EXPECT_EQ(replay.Replay(queue, &totals), dbrelay::replay::kExitNothingPending) << env.console;
-  EXPECT_EQ(totals.replayed, static_cast<uint64_t>(records));
-  EXPECT_EQ(batches, postgres() ? 3 : 1);
-  EXPECT_EQ(singles, postgres() ? 0 : records);
-  std::optional<std::string> value;
-  ASSERT_EQ(database.QueryValue("SELECT count(*) || ' ' || count(DISTINCT v) FROM joined_rows",
-                                &value),
-            1)
-      << database.GetLastErrorText();
-  EXPECT_EQ(value, std::to_string(records) + " " + std::to_string(records));
+// A hundred large records are not held in memory at once: a transaction takes what fits in
+// 16 MiB, or one record that alone is larger.
+TEST_P(ReplayBatchesTest, LargeRecordsGoInSmallerTransactions) {
+  const std::string large(7 << 20, 'x');
+  for (int i = 0; i < 5; ++i) {
+    Park("INSERT INTO joined_rows VALUES (" + std::to_string(i) + ") -- " + large);
+  }
+  Park("INSERT INTO joined_rows VALUES (5) -- " + std::string(17 << 20, 'y'));
+  Park("INSERT INTO joined_rows VALUES (6)");
+  CallCounts calls;
+  ASSERT_EQ(Replay(&calls), dbrelay::replay::kExitNothingPending) << env_.console;
+  // [0 1] [2 3] [4] [5] [6]: 7 MiB records two at a time, the 17 MiB one alone.
+  EXPECT_EQ(calls.transactions, 5);
+  EXPECT_EQ(Rows(), "7 7");
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, ReplayBatchesTest, testing::Bool(),
