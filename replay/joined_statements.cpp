@@ -27,6 +27,7 @@ bool CanRunJoined(const std::string& statement) {
   while (at < statement.size() && IsSpace(statement[at])) ++at;
   if (!StartsWithRowChange(statement, at)) return false;
   char quote = '\0';  // the quote character of the literal or identifier being read
+  size_t depth = 0;   // of parentheses outside quotes
   bool ended = false;  // a semicolon was read outside quotes: only spaces may follow
   for (size_t i = at; i < statement.size(); ++i) {
     const char c = statement[i];
@@ -51,7 +52,15 @@ bool CanRunJoined(const std::string& statement) {
       case '"':
         quote = c;
         break;
+      case '(':
+        ++depth;
+        break;
+      case ')':
+        if (depth == 0) return false;
+        --depth;
+        break;
       case ';':
+        if (depth != 0) return false;
         ended = true;
         break;
       case '-':
@@ -66,7 +75,7 @@ bool CanRunJoined(const std::string& statement) {
         break;
     }
   }
-  return quote == '\0';
+  return quote == '\0' && depth == 0;
 }
 
 void AppendJoined(const std::string& statement, std::string* batch) {

@@ -32,6 +32,9 @@ packages=(
   # the sanitizer and fuzzing tree: clang with the libFuzzer, ASan and UBSan runtimes, and
   # llvm-symbolizer (package llvm) for readable reports
   clang libclang-rt-14-dev llvm
+  # PostgreSQL's own scanner, the oracle of the fuzz target that checks which statements the
+  # replay joins
+  libpg-query-dev
 )
 
 missing=()

@@ -144,3 +144,17 @@ BOUNDARIES = {
 }
 for name, (contents, text_size) in BOUNDARIES.items():
     write("record_boundaries", name, rest(contents) + back((text_size, 3)))
+
+# Two statements the replay may join: the first a string field, the second the rest.
+JOINED = {
+    "plain": ("INSERT INTO t VALUES (1)", "UPDATE t SET n = n + 1 WHERE id = 1;"),
+    "quoted_semicolons": ("INSERT INTO t VALUES ('a;--/*b')", "DELETE FROM \"odd;\"\"t\" WHERE x = ';'"),
+    "crlf_and_final_semicolon": ("\r\n insert into t values ('x\r\ny') ;\r\n ", "INSERT INTO t VALUES (2)"),
+    "escape_string_without_backslash": ("INSERT INTO t VALUES (E'it''s')", "INSERT INTO t VALUES (U&'d!0061t' UESCAPE '!')"),
+    "open_quote_then_closing": ("INSERT INTO items (body) VALUES ('x", "INSERT '), ('y'); INSERT INTO items (body) VALUES ('z')"),
+    "comment_then_statement": ("INSERT INTO t VALUES (1) /* ", "INSERT INTO t VALUES (2) */"),
+    "not_utf8": ("INSERT INTO t VALUES ('\xff\xfe')", "INSERT INTO t VALUES ('\x81\x40')"),
+    "open_parenthesis": ("INSERT INTO t VALUES ('\xff\xfe')", "INSERT INTO t VALUES (U&'d!0061t'UES "),
+}
+for name, (first, second) in JOINED.items():
+    write("joined_statements", name, text(first) + rest(second))
