@@ -12,8 +12,9 @@ namespace dbrelay::replay {
 
 // True for an INSERT, UPDATE or DELETE whose text is one whole statement in every dialect: its
 // quotes ('...' and "...", doubled inside) and parentheses close, and outside quotes it holds no
-// comment, no semicolon but a final one, and nothing whose meaning differs between databases (backslashes,
-// dollar quotes, brackets, backquotes, Oracle's q'...', ODBC escapes, parameter markers, NUL).
+// comment, no semicolon but a final one, and nothing whose meaning differs between databases
+// (backslashes, dollar quotes, brackets, backquotes, Oracle's q'...', ODBC escapes, parameter
+// markers, NUL).
 bool CanRunJoined(const std::string& statement);
 
 // Appends statement to batch, ended with a semicolon unless it ends with one already.

@@ -13,6 +13,7 @@
 #include "replay/exit_status.h"
 #include "replay/joined_statements.h"
 #include "replay/queue_snapshot.h"
+#include "replay/reject_intent.h"
 #include "replay/replayed_mark.h"
 
 namespace dbrelay::replay {
@@ -312,6 +313,33 @@ int QueueReplay::RunPending(Queue* queue, ReplayTotals* totals) {
   return kExitNothingPending;
 }
 
+int QueueReplay::StopAtUnfinishedRejection(const Queue& queue, ReplayTotals* totals) {
+  const std::vector<RecordSpan>& records = queue.snapshot.records();
+  const std::string& path = queue.snapshot.path();
+  if (queue.first_pending >= records.size()) return kExitNothingPending;
+  RejectIntent intent;
+  bool found = false;
+  if (Status s = ReadRejectIntent(path, &intent, &found); !s.ok()) {
+    return ReportInputOutput(RejectIntentPathOf(path), "read it", s);
+  }
+  const RecordSpan& first = records[queue.first_pending];
+  if (!found || intent.queue_id != queue.snapshot.queue_id() ||
+      intent.record_start != first.start) {
+    return kExitNothingPending;
+  }
+  const uint64_t pending = records.size() - queue.first_pending;
+  totals->pending += pending;
+  ReportError(FormatText("Unable to replay %s: DbRelayReplay --reject-first stopped while it moved "
+                         "its record %llu (byte %llu) to %s.rejected, so that record may stand "
+                         "there already. Run DbRelayReplay --reject-first %s again to finish.\n"
+                         "Nothing of it was run; see DbRelayReplay(1).\n",
+                         path.c_str(), U(queue.first_pending + 1), U(first.start), path.c_str(),
+                         path.c_str()),
+              Mailing::kAllowed);
+  Print(FormatText("%s: 0 replayed, %llu pending\n", path.c_str(), U(pending)));
+  return kExitStatementFailed;
+}
+
 int QueueReplay::Replay(const std::string& path, ReplayTotals* totals) {
   ++totals->files;
   uint64_t replayed = 0;
@@ -320,6 +348,10 @@ int QueueReplay::Replay(const std::string& path, ReplayTotals* totals) {
   for (int round = 0; round < 1000; ++round) {
     Queue queue;
     if (int status = Prepare(path, true, &queue); status != kExitNothingPending) return status;
+    if (int status = StopAtUnfinishedRejection(queue, totals); status != kExitNothingPending) {
+      totals->replayed += replayed;
+      return status;
+    }
     queue.replayed = 0;
     if (int status = RunPending(&queue, totals); status != kExitNothingPending) return status;
     replayed += queue.replayed;
@@ -343,6 +375,8 @@ int QueueReplay::Replay(const std::string& path, ReplayTotals* totals) {
                        path.c_str(), U(replayed), queue.snapshot.queue_id().c_str()));
       return kExitNothingPending;
     }
+    // Anything naming this queue now names one that no file has any more: harmless if left.
+    (void)RemoveRejectIntent(path);
     // A row left behind by a failure here names a queue that no file has any more: harmless.
     if (!queue.snapshot.queue_id().empty()) (void)ledger_.Forget(queue.snapshot.queue_id());
     Print(FormatText("%s: %llu replayed, 0 pending\n", path.c_str(), U(replayed)));
@@ -382,6 +416,26 @@ int QueueReplay::List(const std::string& path, ReplayTotals* totals) {
   return kExitNothingPending;
 }
 
+int QueueReplay::RecordStandsAt(const std::string& path, uint64_t start,
+                                const std::string& statement, bool* stands) {
+  *stands = false;
+  Queue aside;
+  Status s = aside.snapshot.Take(path);
+  if (s.code() == ENOENT) return kExitNothingPending;
+  if (!s.ok()) return ReportInputOutput(path, "read it", s);
+  if (!aside.snapshot.problem().empty()) return ReportUncertain(path, aside.snapshot.problem());
+  const std::vector<RecordSpan>& records = aside.snapshot.records();
+  auto at = std::lower_bound(records.begin(), records.end(), start,
+                             [](const RecordSpan& r, uint64_t offset) { return r.start < offset; });
+  if (at == records.end() || at->start != start) return kExitNothingPending;
+  const size_t index = static_cast<size_t>(at - records.begin());
+  if (int status = LoadBatch(&aside, index, index + 1); status != kExitNothingPending) {
+    return status;
+  }
+  *stands = aside.statements.front() == statement;
+  return kExitNothingPending;
+}
+
 int QueueReplay::RejectFirst(const std::string& path) {
   Queue queue;
   if (int status = Prepare(path, true, &queue); status != kExitNothingPending) return status;
@@ -392,14 +446,42 @@ int QueueReplay::RejectFirst(const std::string& path) {
   }
   const RecordSpan& first = records[queue.first_pending];
   const std::string rejected = path + ".rejected";
-  // Saved aside before it is marked done: a run stopped in between leaves it in both places,
-  // never in neither.
   if (int status = LoadBatch(&queue, queue.first_pending, queue.first_pending + 1);
       status != kExitNothingPending) {
     return status;
   }
-  if (int code = AppendStatementToTextFile(rejected, queue.statements.front()); code != 0) {
-    return ReportInputOutput(rejected, "append to it", Status::FromErrno(code, "append"));
+  const std::string& statement = queue.statements.front();
+
+  // Saved aside before it is marked done, and said so durably first: a rejection stopped in
+  // between is finished by the next one, which appends the record only if it is not there yet.
+  RejectIntent intent;
+  bool unfinished = false;
+  if (Status s = ReadRejectIntent(path, &intent, &unfinished); !s.ok()) {
+    return ReportInputOutput(RejectIntentPathOf(path), "read it", s);
+  }
+  unfinished = unfinished && intent.queue_id == queue.snapshot.queue_id() &&
+               intent.record_start == first.start;
+  bool appended = false;
+  if (unfinished) {
+    if (int status = RecordStandsAt(rejected, intent.rejected_start, statement, &appended);
+        status != kExitNothingPending) {
+      return status;
+    }
+  }
+  if (!appended) {
+    // Where the record will start: after the whole records of the .rejected file (an append
+    // takes off what a killed one left).
+    QueueSnapshot aside;
+    Status s = aside.Take(rejected);
+    if (!s.ok() && s.code() != ENOENT) return ReportInputOutput(rejected, "read it", s);
+    if (s.ok() && !aside.problem().empty()) return ReportUncertain(rejected, aside.problem());
+    intent = RejectIntent{queue.snapshot.queue_id(), first.start, s.ok() ? aside.whole_end() : 0};
+    if (s = WriteRejectIntent(path, intent); !s.ok()) {
+      return ReportInputOutput(RejectIntentPathOf(path), "write it", s);
+    }
+    if (int code = AppendStatementToTextFile(rejected, statement); code != 0) {
+      return ReportInputOutput(rejected, "append to it", Status::FromErrno(code, "append"));
+    }
   }
   bool done = database_->BeginTransaction() != 0 &&
               ledger_.Advance(queue.snapshot.queue_id(), first.start, first.end(),
@@ -412,6 +494,8 @@ int QueueReplay::RejectFirst(const std::string& path) {
   if (!done) {
     return ReportDatabaseFailure(queue, "the ledger cannot be moved past its first record");
   }
+  // Left behind, it names a record the ledger has passed, and is ignored.
+  (void)RemoveRejectIntent(path);
   Print(FormatText("%s: record %llu (byte %llu) moved to %s; %llu pending\n", path.c_str(),
                    U(queue.first_pending + 1), U(first.start), rejected.c_str(),
                    U(records.size() - queue.first_pending - 1)));

@@ -41,7 +41,8 @@ class QueueReplay {
   // database every record is listed, and the file's line says when some may already have run.
   int List(const std::string& path, ReplayTotals* totals);
 
-  // Appends the first pending record of the file to <path>.rejected and marks it done.
+  // Appends the first pending record of the file to <path>.rejected and marks it done; finishes an
+  // earlier one that stopped half way (reject_intent.h) without appending the record twice.
   int RejectFirst(const std::string& path);
 
  private:
@@ -59,6 +60,12 @@ class QueueReplay {
   // RunBatch joined while the database takes batches; after a refusal, again one at a time.
   BatchResult RunBatchJoinedOrAlone(Queue* queue, size_t first, size_t end, size_t* failed_at);
   int ReportDatabaseFailure(const Queue& queue, const std::string& what);
+  // kExitStatementFailed, reported, when an unfinished --reject-first names the queue's first
+  // pending record.
+  int StopAtUnfinishedRejection(const Queue& queue, ReplayTotals* totals);
+  // Whether the text file at path holds, at byte start, a whole record of statement.
+  int RecordStandsAt(const std::string& path, uint64_t start, const std::string& statement,
+                     bool* stands);
 
   CADODatabase* database_;
   Ledger ledger_;

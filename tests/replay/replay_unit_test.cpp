@@ -269,6 +269,79 @@ TEST_P(ReplayBatchesTest, LargeRecordsGoInSmallerTransactions) {
 INSTANTIATE_TEST_SUITE_P(Databases, ReplayBatchesTest, testing::Bool(),
                          [](const auto& info) { return info.param ? "postgres" : "sqlite"; });
 
+// A real SQLite connection whose commits the database refuses while *refuse is set.
+class RefusedCommit : public dbrelay::ConnectionWrapper {
+ public:
+  explicit RefusedCommit(const bool* refuse)
+      : ConnectionWrapper(dbrelay::CreateOdbcConnection()), refuse_(refuse) {}
+  void CommitTrans() override {
+    if (*refuse_) {
+      ConnectionWrapper::RollbackTrans();
+      throw dbrelay::_com_error(dbrelay::kErrorUnspecified, "SQLite3 ODBC Driver",
+                                "database is locked");
+    }
+    ConnectionWrapper::CommitTrans();
+  }
+
+ private:
+  const bool* refuse_;
+};
+
+// --reject-first whose ledger update is refused after the record went to the .rejected file: a
+// replay then runs nothing of the queue, and the next --reject-first finishes the move without
+// saving the record aside a second time.
+TEST(RejectFirstStoppedHalfWayTest, IsFinishedWithoutASecondCopy) {
+  TempDir dir;
+  testing_support::InProcessEnv env(dir.path());
+  dbrelay::ScopedEnvOverride use(&env);
+  testing_support::OdbcConfig::Get().ApplyToThisProcess();
+  testing_support::WriteFileBytes(dir.File("DbRelay.ini"), "[General]\r\n");
+  const std::string db = dir.File("docs.db");
+  ASSERT_EQ(std::system(("sqlite3 " + db + " 'CREATE TABLE t (v TEXT)'").c_str()), 0);
+  const std::string queue = dir.File("queue.sql");
+  for (const char* v : {"a", "b", "c"}) {
+    ASSERT_EQ(dbrelay::AppendStatementToTextFile(
+                  queue, std::string("INSERT INTO t VALUES ('") + v + "')"),
+              0);
+  }
+  bool refuse = true;
+  dbrelay::CADODatabase database(std::make_unique<RefusedCommit>(&refuse));
+  database.SetConnectionString("Driver=" + std::string(testing_support::kSqliteOdbcDriver) +
+                               ";Database=" + db);
+  ASSERT_NE(database.Open(), 0) << database.GetLastErrorText();
+  dbrelay::replay::QueueReplay replay(&database, "host");
+  const std::string aside = queue + ".rejected";
+  auto rows = [&] {
+    std::optional<std::string> value;
+    EXPECT_EQ(database.QueryValue("SELECT group_concat(v) FROM t", &value), 1);
+    return value.value_or("");
+  };
+
+  EXPECT_EQ(replay.RejectFirst(queue), dbrelay::replay::kExitStatementFailed) << env.console;
+  EXPECT_EQ(ReadFileBytes(aside), "INSERT INTO t VALUES ('a')\r\n");
+  refuse = false;
+
+  dbrelay::replay::ReplayTotals totals;
+  env.console.clear();
+  EXPECT_EQ(replay.Replay(queue, &totals), dbrelay::replay::kExitStatementFailed);
+  EXPECT_NE(env.console.find("DbRelayReplay --reject-first stopped while it moved its record 1 "
+                             "(byte 0) to " + aside),
+            std::string::npos)
+      << env.console;
+  EXPECT_EQ(totals.pending, 3u);
+  EXPECT_EQ(rows(), "");
+
+  env.console.clear();
+  EXPECT_EQ(replay.RejectFirst(queue), dbrelay::replay::kExitNothingPending) << env.console;
+  EXPECT_EQ(ReadFileBytes(aside), "INSERT INTO t VALUES ('a')\r\n");
+  EXPECT_FALSE(testing_support::FileExists(queue + ".rejecting"));
+
+  totals = {};
+  EXPECT_EQ(replay.Replay(queue, &totals), dbrelay::replay::kExitNothingPending) << env.console;
+  EXPECT_EQ(totals.replayed, 2u);
+  EXPECT_EQ(rows(), "b,c");
+}
+
 // A real SQLite connection whose driver claims to have no transactions.
 class NoTransactions : public dbrelay::ConnectionWrapper {
  public:
