@@ -38,6 +38,18 @@ struct Diagnostics {
   std::string text;  // every record's message, in order, one per line
 };
 
+// A statement handle freed on every way out.
+using OwnedStatement = std::unique_ptr<void, void (*)(void*)>;
+OwnedStatement Own(SQLHSTMT stmt) {
+  return OwnedStatement(stmt, [](void* handle) { SQLFreeHandle(SQL_HANDLE_STMT, handle); });
+}
+
+// With the text's length: SQL_NTS would stop at a NUL inside it.
+SQLRETURN ExecDirect(SQLHSTMT stmt, const std::string& text) {
+  return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.data())),
+                       static_cast<SQLINTEGER>(text.size()));
+}
+
 Diagnostics ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle) {
   Diagnostics diagnostics;
   if (handle == SQL_NULL_HANDLE) return diagnostics;
@@ -139,9 +151,8 @@ class OdbcConnection : public Connection {
   void Execute(const std::string& command_text, int32_t* records_affected,
                int32_t /*options*/) override {
     SQLHSTMT stmt = NewStatement(command_text);
-    SQLRETURN rc = SQLExecDirect(stmt,
-                                 reinterpret_cast<SQLCHAR*>(const_cast<char*>(command_text.data())),
-                                 static_cast<SQLINTEGER>(command_text.size()));
+    OwnedStatement owner = Own(stmt);
+    SQLRETURN rc = ExecDirect(stmt, command_text);
     SQLLEN count = 0;
     if (rc == SQL_NO_DATA) {
       count = 0;  // an UPDATE or DELETE that matched no row
@@ -151,17 +162,10 @@ class OdbcConnection : public Connection {
       do {
         rc = SQLMoreResults(stmt);
       } while (SQL_SUCCEEDED(rc));
-      if (rc != SQL_NO_DATA) {
-        Diagnostics diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, stmt);
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        Raise(diagnostics, driver_name_);
-      }
+      if (rc != SQL_NO_DATA) RaiseFrom(SQL_HANDLE_STMT, stmt, driver_name_);
     } else {
-      Diagnostics diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, stmt);
-      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-      Raise(diagnostics, driver_name_);
+      RaiseFrom(SQL_HANDLE_STMT, stmt, driver_name_);
     }
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     if (records_affected != nullptr) *records_affected = static_cast<int32_t>(count);
   }
 
@@ -169,11 +173,8 @@ class OdbcConnection : public Connection {
                     std::vector<int32_t>* records_affected) override {
     records_affected->clear();
     SQLHSTMT stmt = NewStatement(command_text);
-    std::unique_ptr<void, void (*)(void*)> owner(
-        stmt, [](void* handle) { SQLFreeHandle(SQL_HANDLE_STMT, handle); });
-    SQLRETURN rc = SQLExecDirect(stmt,
-                                 reinterpret_cast<SQLCHAR*>(const_cast<char*>(command_text.data())),
-                                 static_cast<SQLINTEGER>(command_text.size()));
+    OwnedStatement owner = Own(stmt);
+    SQLRETURN rc = ExecDirect(stmt, command_text);
     // SQL_NO_DATA here is a first statement that matched no row; from SQLMoreResults it is the
     // end of the results.
     if (rc != SQL_NO_DATA && !SQL_SUCCEEDED(rc)) RaiseFrom(SQL_HANDLE_STMT, stmt, driver_name_);
@@ -217,12 +218,8 @@ class OdbcConnection : public Connection {
 
   std::optional<std::string> QueryFirstValue(const std::string& command_text) override {
     SQLHSTMT stmt = NewStatement(command_text);
-    // Frees the statement on every way out.
-    std::unique_ptr<void, void (*)(void*)> owner(
-        stmt, [](void* handle) { SQLFreeHandle(SQL_HANDLE_STMT, handle); });
-    SQLRETURN rc = SQLExecDirect(stmt,
-                                 reinterpret_cast<SQLCHAR*>(const_cast<char*>(command_text.data())),
-                                 static_cast<SQLINTEGER>(command_text.size()));
+    OwnedStatement owner = Own(stmt);
+    SQLRETURN rc = ExecDirect(stmt, command_text);
     if (rc == SQL_NO_DATA) return std::nullopt;
     if (!SQL_SUCCEEDED(rc)) RaiseFrom(SQL_HANDLE_STMT, stmt, driver_name_);
     std::optional<std::string> value;
