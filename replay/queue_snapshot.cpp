@@ -1,7 +1,9 @@
 #include "replay/queue_snapshot.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <string_view>
 
 #include "relay/output/text_file.h"
 #include "relay/platform/env.h"
@@ -54,16 +56,25 @@ Status QueueSnapshot::Take(const std::string& path) {
 Status QueueSnapshot::ReadStatements(size_t first, size_t end,
                                      std::vector<std::string>* statements, std::string* problem) {
   statements->clear();
-  Env* env = CurrentEnv();
-  for (size_t i = first; i < end && i < records().size(); ++i) {
+  end = std::min(end, records().size());
+  if (first >= end) return Status::OK();
+  // The records follow each other (the boundaries were checked so), so one read takes them all.
+  const uint64_t from = records()[first].start;
+  const uint64_t length = records()[end - 1].end() - from;
+  if (length > SIZE_MAX) return Status::FromErrno(EFBIG, "read");
+  std::string bytes;
+  if (Status s = CurrentEnv()->ReadFileAt(fd_.get(), from, static_cast<size_t>(length), &bytes);
+      !s.ok()) {
+    return s;
+  }
+  for (size_t i = first; i < end; ++i) {
     const RecordSpan& span = records()[i];
-    std::string bytes;
-    if (span.length > SIZE_MAX) return Status::FromErrno(EFBIG, "read");
-    if (Status s = env->ReadFileAt(fd_.get(), span.start, static_cast<size_t>(span.length), &bytes);
-        !s.ok()) {
-      return s;
-    }
-    if (!RecordMatches(span, bytes)) {
+    const std::string_view record =
+        span.end() - from <= bytes.size()
+            ? std::string_view(bytes).substr(static_cast<size_t>(span.start - from),
+                                             static_cast<size_t>(span.length))
+            : std::string_view();
+    if (record.size() != span.length || !RecordMatches(span, record)) {
       char text[160];
       std::snprintf(text, sizeof text,
                     "the record at byte %llu is not the one its boundaries line names (the file "
@@ -73,8 +84,7 @@ Status QueueSnapshot::ReadStatements(size_t first, size_t end,
       statements->clear();
       return Status::OK();
     }
-    bytes.resize(bytes.size() - 2);  // the record's CR LF
-    statements->push_back(std::move(bytes));
+    statements->emplace_back(record.substr(0, record.size() - 2));  // without its CR LF
   }
   return Status::OK();
 }
