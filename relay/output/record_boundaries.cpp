@@ -258,7 +258,9 @@ Status BoundariesAppend::Begin(const std::string& text_path, int text_fd, bool t
   notes_ = env_->ReadBoundariesNote(text_fd, &note).ok();
   if (Status s = env_->OpenOrCreateFile(path_, fd_.Receive(), &created_); !s.ok()) return s;
   if (Status s = env_->GetFileSize(fd_.get(), &size_); !s.ok()) return s;
-  if (text_created) return StartAfresh();
+  // An empty text file holds nothing of any earlier queue (a replay empties a file before it
+  // removes it), so its boundaries name a new one.
+  if (text_created || *text_size == 0) return StartAfresh();
   if (Status s = Recover(note); !s.ok()) return s;
   if (size_ == 0) return StartAfresh();
 
@@ -291,6 +293,7 @@ Status BoundariesAppend::Begin(const std::string& text_path, int text_fd, bool t
       if (Status s = env_->SyncFile(text_fd); !s.ok()) return s;
       *text_size = last.start;
     }
+    if (*text_size == 0) return StartAfresh();
     return Truncate(tail_start + line_start);
   }
   // The text file is shorter than its boundaries say: it is not the file they were written for.

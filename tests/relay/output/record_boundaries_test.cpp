@@ -93,6 +93,17 @@ TEST_F(BoundariesAppendTest, ANewFileIsANewQueueEvenUnderTheSameName) {
   EXPECT_NE(b.queue_id, first);
   ASSERT_EQ(b.records.size(), 1u);
   EXPECT_EQ(b.records[0].start, 0u);
+
+  // Emptied, as a replay stopped between emptying and removing it leaves it: its one record's
+  // line must not pass for an append cut short, or the old queue's progress would apply to the
+  // new records.
+  std::filesystem::resize_file(file_, 0);
+  ASSERT_EQ(dbrelay::AppendStatementToTextFile(file_, "four"), 0);
+  dbrelay::RecordBoundaries emptied = Read(file_, &problem);
+  EXPECT_EQ(problem, "");
+  EXPECT_NE(emptied.queue_id, b.queue_id);
+  ASSERT_EQ(emptied.records.size(), 1u);
+  EXPECT_EQ(emptied.records[0].start, 0u);
 }
 
 TEST_F(BoundariesAppendTest, AFileParkedBeforeBoundariesIsReportedNotGuessed) {
