@@ -459,8 +459,18 @@ int QueueReplay::RejectFirst(const std::string& path) {
   if (Status s = ReadRejectIntent(path, &intent, &unfinished); !s.ok()) {
     return ReportInputOutput(RejectIntentPathOf(path), "read it", s);
   }
-  unfinished = unfinished && intent.queue_id == queue.snapshot.queue_id() &&
-               intent.record_start == first.start;
+  const bool this_queue = unfinished && intent.queue_id == queue.snapshot.queue_id();
+  if (this_queue && intent.record_start < first.start) {
+    // The ledger moved past it, so that rejection was done and only stopped before it tidied
+    // up: run again "to finish", it must not take the next record too.
+    (void)RemoveRejectIntent(path);
+    Print(FormatText("%s: the record at byte %llu was moved to %s already; nothing more moved, "
+                     "%llu pending\n",
+                     path.c_str(), U(intent.record_start), rejected.c_str(),
+                     U(records.size() - queue.first_pending)));
+    return kExitNothingPending;
+  }
+  unfinished = this_queue && intent.record_start == first.start;
   bool appended = false;
   if (unfinished) {
     if (int status = RecordStandsAt(rejected, intent.rejected_start, statement, &appended);

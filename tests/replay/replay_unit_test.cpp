@@ -289,7 +289,8 @@ class RefusedCommit : public dbrelay::ConnectionWrapper {
 
 // --reject-first whose ledger update is refused after the record went to the .rejected file: a
 // replay then runs nothing of the queue, and the next --reject-first finishes the move without
-// saving the record aside a second time.
+// saving the record aside a second time; one run after a rejection that only failed to tidy up
+// moves nothing.
 TEST(RejectFirstStoppedHalfWayTest, IsFinishedWithoutASecondCopy) {
   TempDir dir;
   testing_support::InProcessEnv env(dir.path());
@@ -332,7 +333,17 @@ TEST(RejectFirstStoppedHalfWayTest, IsFinishedWithoutASecondCopy) {
   EXPECT_EQ(rows(), "");
 
   env.console.clear();
+  const std::string intent = ReadFileBytes(queue + ".rejecting");
   EXPECT_EQ(replay.RejectFirst(queue), dbrelay::replay::kExitNothingPending) << env.console;
+  EXPECT_EQ(ReadFileBytes(aside), "INSERT INTO t VALUES ('a')\r\n");
+  EXPECT_FALSE(testing_support::FileExists(queue + ".rejecting"));
+
+  // Stopped after its commit, before it removed its note: run again, it takes nothing more.
+  testing_support::WriteFileBytes(queue + ".rejecting", intent);
+  env.console.clear();
+  EXPECT_EQ(replay.RejectFirst(queue), dbrelay::replay::kExitNothingPending) << env.console;
+  EXPECT_EQ(env.console, queue + ": the record at byte 0 was moved to " + aside +
+                             " already; nothing more moved, 2 pending\n");
   EXPECT_EQ(ReadFileBytes(aside), "INSERT INTO t VALUES ('a')\r\n");
   EXPECT_FALSE(testing_support::FileExists(queue + ".rejecting"));
 
