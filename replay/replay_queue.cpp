@@ -248,11 +248,24 @@ int QueueReplay::RunPending(Queue* queue, ReplayTotals* totals) {
   const std::string& path = queue->snapshot.path();
   size_t next = queue->first_pending;
   while (next < records.size()) {
-    const size_t end = BatchEnd(records, next);
+    size_t end = BatchEnd(records, next);
     if (int status = LoadBatch(queue, next, end); status != kExitNothingPending) {
       totals->replayed += queue->replayed;
       totals->pending += records.size() - next;
       return status;
+    }
+    // A record that cannot be joined may be anything, a COMMIT or a statement that commits by
+    // itself among them: it runs in a transaction of its own, so that it never commits other
+    // records without their ledger update.
+    if (!CanRunJoined(queue->statements.front())) {
+      end = next + 1;
+    } else {
+      for (size_t i = next + 1; i < end; ++i) {
+        if (!CanRunJoined(queue->statements[i - next])) {
+          end = i;
+          break;
+        }
+      }
     }
     size_t failed_at = next;
     BatchResult result = RunBatchJoinedOrAlone(queue, next, end, &failed_at);

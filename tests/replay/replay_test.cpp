@@ -552,6 +552,23 @@ TEST_P(ReplayTest, StatementsThatOnlySucceedJoinedStillFailAlone) {
   EXPECT_EQ(world_.Bodies(), "");
 }
 
+// A record that commits by itself must not commit the records before it without their ledger
+// update: when a later one fails, those would run a second time.
+TEST_P(ReplayTest, ARecordThatCommitsRunsInATransactionOfItsOwn) {
+  for (const std::string& s : {Insert("a1"), std::string("COMMIT"),
+                               std::string("INSERT INTO nowhere VALUES (1)")}) {
+    world_.ParkDirect(world_.queue(), s);
+  }
+  ProcessResult result = world_.Replay();
+  EXPECT_EQ(result.exit_status, 2) << result.out;
+  // PostgreSQL's driver takes the COMMIT in its stride; SQLite's then has no transaction left to
+  // commit, and the queue stops there.
+  EXPECT_TRUE(Contains(result.out, GetParam() == Db::kPostgres ? " stopped at its record 3 (byte "
+                                                               : " stopped at its record 2 (byte "))
+      << result.out;
+  EXPECT_EQ(world_.Bodies(), "a1\n");
+}
+
 TEST_P(ReplayTest, ATenMegabyteRecordIsReplayedWhole) {
   constexpr size_t kBody = 10 * 1024 * 1024;
   world_.Park(Insert("before"));
