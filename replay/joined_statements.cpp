@@ -1,6 +1,7 @@
 #include "replay/joined_statements.h"
 
 #include <cstddef>
+#include <cstring>
 
 namespace dbrelay::replay {
 
@@ -20,12 +21,26 @@ bool StartsWithRowChange(const std::string& s, size_t at) {
   return false;
 }
 
+// Whether upper-case word occurs in s in any case (inside quotes too: refusing more is safe).
+bool ContainsWord(const std::string& s, const char* word) {
+  const size_t length = std::strlen(word);
+  for (size_t i = 0; i + length <= s.size(); ++i) {
+    size_t k = 0;
+    while (k < length && Upper(s[i + k]) == word[k]) ++k;
+    if (k == length) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool CanRunJoined(const std::string& statement) {
   size_t at = 0;
   while (at < statement.size() && IsSpace(statement[at])) ++at;
   if (!StartsWithRowChange(statement, at)) return false;
+  // SQL Server's SCOPE_IDENTITY() is the batch's last identity: NULL alone, the previous
+  // statement's joined.
+  if (ContainsWord(statement, "SCOPE_IDENTITY")) return false;
   char quote = '\0';  // the quote character of the literal or identifier being read
   size_t depth = 0;   // of parentheses outside quotes
   bool ended = false;  // a semicolon was read outside quotes: only spaces may follow
@@ -69,7 +84,8 @@ bool CanRunJoined(const std::string& statement) {
       case '/':
         if (i + 1 < statement.size() && statement[i + 1] == '*') return false;
         break;
-      case '$': case '[': case ']': case '`': case '#': case '{': case '}': case '?':
+      // @ names T-SQL variables and @@ROWCOUNT-like values, which a batch shares.
+      case '$': case '[': case ']': case '`': case '#': case '{': case '}': case '?': case '@':
         return false;
       default:
         break;

@@ -14,7 +14,7 @@ namespace dbrelay::replay {
 // quotes ('...' and "...", doubled inside) and parentheses close, and outside quotes it holds no
 // comment, no semicolon but a final one, and nothing whose meaning differs between databases
 // (backslashes, dollar quotes, brackets, backquotes, Oracle's q'...', ODBC escapes, parameter
-// markers, NUL).
+// markers, T-SQL's @ names and SCOPE_IDENTITY, NUL).
 bool CanRunJoined(const std::string& statement);
 
 // Appends statement to batch, ended with a semicolon unless it ends with one already.
