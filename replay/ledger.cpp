@@ -46,6 +46,12 @@ std::string LedgerLiteralText(const std::string& bytes, size_t max_length) {
   return text;
 }
 
+bool Ledger::CheckQueueId(const std::string& queue_id) {
+  if (IsQueueId(queue_id)) return true;
+  error_text_ = "not a queue id: " + LedgerLiteralText(queue_id, 64);
+  return false;
+}
+
 bool Ledger::Run(const std::string& statement, int32_t* affected) {
   error_text_.clear();
   if (database_->Execute(statement) == 0) {
@@ -66,10 +72,8 @@ bool Ledger::CreateTable() {
 bool Ledger::ReadProgress(const std::string& queue_id, std::optional<uint64_t>* next_offset,
                           bool may_create) {
   next_offset->reset();
-  if (!IsQueueId(queue_id)) {
-    error_text_ = "not a queue id: " + LedgerLiteralText(queue_id, 64);
-    return false;
-  }
+  error_text_.clear();
+  if (!CheckQueueId(queue_id)) return false;
   const std::string query = std::string("SELECT next_offset FROM ") + kLedgerTable +
                             " WHERE queue_id = '" + queue_id + "'";
   std::optional<std::string> value;
@@ -98,7 +102,7 @@ bool Ledger::ReadProgress(const std::string& queue_id, std::optional<uint64_t>* 
 
 bool Ledger::Register(const std::string& queue_id, const std::string& host,
                       const std::string& path) {
-  if (!IsQueueId(queue_id)) return false;
+  if (!CheckQueueId(queue_id)) return false;
   return Run(std::string("INSERT INTO ") + kLedgerTable +
              " (queue_id, host, file_path, next_offset, records_done, updated_at) VALUES ('" +
              queue_id + "', '" + LedgerLiteralText(host, 255) + "', '" +
@@ -106,7 +110,7 @@ bool Ledger::Register(const std::string& queue_id, const std::string& host,
 }
 
 bool Ledger::Advance(const std::string& queue_id, uint64_t from, uint64_t to, uint64_t done) {
-  if (!IsQueueId(queue_id)) return false;
+  if (!CheckQueueId(queue_id)) return false;
   int32_t affected = 0;
   if (!Run(std::string("UPDATE ") + kLedgerTable + " SET next_offset = " + Number(to) +
                ", records_done = " + Number(done) + ", updated_at = '" + Now() +
@@ -123,7 +127,7 @@ bool Ledger::Advance(const std::string& queue_id, uint64_t from, uint64_t to, ui
 }
 
 bool Ledger::Forget(const std::string& queue_id) {
-  if (!IsQueueId(queue_id)) return false;
+  if (!CheckQueueId(queue_id)) return false;
   return Run(std::string("DELETE FROM ") + kLedgerTable + " WHERE queue_id = '" + queue_id + "'");
 }
 

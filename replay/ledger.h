@@ -50,6 +50,8 @@ class Ledger {
   const std::string& error_text() const { return error_text_; }
 
  private:
+  // Ids reach the ledger's statements as literals: anything but one of ours is refused.
+  bool CheckQueueId(const std::string& queue_id);
   bool Run(const std::string& statement, int32_t* affected = nullptr);
   bool CreateTable();
 

@@ -70,10 +70,11 @@ struct QueueReplay::Queue {
 QueueReplay::QueueReplay(CADODatabase* database, std::string host)
     : database_(database), ledger_(database), host_(std::move(host)) {}
 
-int QueueReplay::ReportDatabaseFailure(const Queue& queue, const std::string& what) {
+int QueueReplay::ReportDatabaseFailure(const Queue& queue, const std::string& what,
+                                       const std::string& error_text) {
   int last_error = errno;
   ReportError(FormatText("Unable to replay %s: %s\n%s\nGetLastError = %d\n",
-                         queue.snapshot.path().c_str(), what.c_str(), ledger_.error_text().c_str(),
+                         queue.snapshot.path().c_str(), what.c_str(), error_text.c_str(),
                          last_error),
               Mailing::kAllowed);
   return kExitStatementFailed;
@@ -102,7 +103,7 @@ int QueueReplay::Prepare(const std::string& path, bool may_change, Queue* queue)
     queue->progress_unknown = marked;
     progress = 0;
   } else if (!ledger_.ReadProgress(snap.queue_id(), &progress, may_change)) {
-    return ReportDatabaseFailure(*queue, "the ledger cannot be read");
+    return ReportDatabaseFailure(*queue, "the ledger cannot be read", ledger_.error_text());
   }
   if (!progress) {
     bool marked = false;
@@ -142,7 +143,8 @@ int QueueReplay::Prepare(const std::string& path, bool may_change, Queue* queue)
   }
   if (unregistered && may_change && !records.empty()) {
     if (!ledger_.Register(snap.queue_id(), host_, path)) {
-      return ReportDatabaseFailure(*queue, "its queue cannot be added to the ledger");
+      return ReportDatabaseFailure(*queue, "its queue cannot be added to the ledger",
+                                   ledger_.error_text());
     }
     // Durable before any statement runs: from now on a lost ledger is noticed.
     if (s = WriteReplayedMark(path, snap.queue_id()); !s.ok()) {
@@ -506,16 +508,23 @@ int QueueReplay::RejectFirst(const std::string& path) {
       return ReportInputOutput(rejected, "append to it", Status::FromErrno(code, "append"));
     }
   }
-  bool done = database_->BeginTransaction() != 0 &&
-              ledger_.Advance(queue.snapshot.queue_id(), first.start, first.end(),
-                              queue.first_pending + 1);
-  if (done) {
-    done = database_->CommitTransaction() != 0;
-  } else {
+  // The error of the step that failed, taken before a rollback can put its own in its place.
+  std::string error_text;
+  bool done = database_->BeginTransaction() != 0;
+  if (!done) {
+    error_text = database_->GetLastErrorText();
+  } else if (!ledger_.Advance(queue.snapshot.queue_id(), first.start, first.end(),
+                              queue.first_pending + 1)) {
+    done = false;
+    error_text = ledger_.error_text();
     (void)database_->RollbackTransaction();
+  } else if (database_->CommitTransaction() == 0) {
+    done = false;
+    error_text = database_->GetLastErrorText();
   }
   if (!done) {
-    return ReportDatabaseFailure(queue, "the ledger cannot be moved past its first record");
+    return ReportDatabaseFailure(queue, "the ledger cannot be moved past its first record",
+                                 error_text);
   }
   // Left behind, it names a record the ledger has passed, and is ignored.
   (void)RemoveRejectIntent(path);

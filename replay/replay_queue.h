@@ -59,7 +59,8 @@ class QueueReplay {
   BatchResult RunBatch(Queue* queue, size_t first, size_t end, bool join, size_t* failed_at);
   // RunBatch joined while the database takes batches; after a refusal, again one at a time.
   BatchResult RunBatchJoinedOrAlone(Queue* queue, size_t first, size_t end, size_t* failed_at);
-  int ReportDatabaseFailure(const Queue& queue, const std::string& what);
+  int ReportDatabaseFailure(const Queue& queue, const std::string& what,
+                            const std::string& error_text);
   // kExitStatementFailed, reported, when an unfinished --reject-first names the queue's first
   // pending record.
   int StopAtUnfinishedRejection(const Queue& queue, ReplayTotals* totals);
