@@ -345,6 +345,18 @@ TEST_P(ExecuteBatchTest, ALaterStatementThatFailsFailsTheBatch) {
   EXPECT_EQ(Ids(), "5\n");
 }
 
+// One statement text of two: the first matching no row must not hide the second's failure.
+TEST_P(TransactionTest, ExecuteFailsWhenALaterStatementFailsAfterOneThatMatchedNoRow) {
+  auto db = OpenDb();
+  EXPECT_EQ(db->Execute("UPDATE txn_rows SET body = 'x' WHERE id = 99; "
+                        "INSERT INTO no_such_table VALUES (1)"),
+            0);
+  if (GetParam() == Db::kPostgres) {
+    EXPECT_NE(db->GetLastErrorText().find("no_such_table"), std::string::npos)
+        << db->GetLastErrorText();
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, TransactionTest, ::testing::Values(Db::kSqlite, Db::kPostgres),
                          DbName);
 INSTANTIATE_TEST_SUITE_P(Databases, QueryValueTest, ::testing::Values(Db::kSqlite, Db::kPostgres),
