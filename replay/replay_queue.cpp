@@ -362,14 +362,16 @@ int QueueReplay::Replay(const std::string& path, ReplayTotals* totals) {
   // nothing new. The bound only guards against a file that grows for ever.
   for (int round = 0; round < 1000; ++round) {
     Queue queue;
-    if (int status = Prepare(path, true, &queue); status != kExitNothingPending) return status;
-    if (int status = StopAtUnfinishedRejection(queue, totals); status != kExitNothingPending) {
-      totals->replayed += replayed;
+    int status = Prepare(path, true, &queue);
+    if (status == kExitNothingPending) status = StopAtUnfinishedRejection(queue, totals);
+    if (status != kExitNothingPending) {
+      totals->replayed += replayed;  // what earlier rounds ran
       return status;
     }
-    queue.replayed = 0;
-    if (int status = RunPending(&queue, totals); status != kExitNothingPending) return status;
-    replayed += queue.replayed;
+    // Counted on from earlier rounds, so that a stop in this one tells the file's whole count.
+    queue.replayed = replayed;
+    if (status = RunPending(&queue, totals); status != kExitNothingPending) return status;
+    replayed = queue.replayed;
 
     bool removed = false;
     bool grew = false;
