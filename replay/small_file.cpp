@@ -27,9 +27,7 @@ Status WriteSmallFileDurably(const std::string& path, const std::string& text) {
   if (Status s = env->CreateTempFileBeside(path, &temp); !s.ok()) return s;
   ScopedFd fd(env);
   Status s = env->OpenExistingFile(temp, fd.Receive());
-  size_t written = 0;
-  if (s.ok()) s = env->WriteFile(fd.get(), text, &written);
-  if (s.ok() && written != text.size()) s = Status::FromErrno(EIO, "write");
+  if (s.ok()) s = WriteAll(env, fd.get(), text);
   if (s.ok()) s = env->SyncFile(fd.get());
   fd.Reset();
   if (s.ok()) s = env->RenameFile(temp, path);

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "relay/common/multibyte_text.h"
+#include "settings/character_locale.h"
 
 namespace dbrelay {
 
@@ -104,13 +105,6 @@ bool NeedsEncoding(std::string_view body) {
     }
   }
   return false;
-}
-
-bool IsAscii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) > 0x7f) return false;
-  }
-  return true;
 }
 
 bool IsLabelChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; }
@@ -359,7 +353,7 @@ bool IsValidInLocale(std::string_view text, std::string_view charset) {
 }
 
 std::string CharsetFor(std::string_view text, const std::string& charset) {
-  return IsAscii(text) || IsValidInLocale(text, charset) ? charset : "unknown-8bit";
+  return settings::IsAscii(text) || IsValidInLocale(text, charset) ? charset : "unknown-8bit";
 }
 
 std::string CharsetName(std::string_view codeset) {

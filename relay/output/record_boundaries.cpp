@@ -71,16 +71,6 @@ std::string Sentence(const char* format, unsigned long long a, unsigned long lon
   return text;
 }
 
-[[nodiscard]] Status WriteAll(Env* env, int fd, std::string_view data) {
-  while (!data.empty()) {
-    size_t written = 0;
-    if (Status s = env->WriteFile(fd, data, &written); !s.ok()) return s;
-    if (written == 0) return Status::FromErrno(EIO, "write");
-    data.remove_prefix(written);
-  }
-  return Status::OK();
-}
-
 }  // namespace
 
 std::string BoundariesPathOf(const std::string& text_path) { return text_path + ".boundaries"; }

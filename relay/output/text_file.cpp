@@ -66,13 +66,7 @@ std::string FormatStamp(const LocalTime& t) {
       marks_kept && env->SetAppendMark(fd, old_size, old_size + record.size()).ok();
   // One write takes the whole record unless the disk fills; a short write is continued only to
   // learn the system's reason.
-  Status s;
-  for (std::string_view rest = record; s.ok() && !rest.empty();) {
-    size_t written = 0;
-    s = env->WriteFile(fd, rest, &written);
-    if (s.ok() && written == 0) s = Status::FromErrno(EIO, "write");
-    if (s.ok()) rest.remove_prefix(written);
-  }
+  Status s = WriteAll(env, fd, record);
   if (s.ok()) s = env->SyncFile(fd);
   if (s.ok() && created) s = env->SyncFolder(settings::FolderOf(path));
   if (!s.ok()) {

@@ -262,6 +262,10 @@ class EnvWrapper : public Env {
 // The Env in use: Default() unless a test has installed another.
 Env* CurrentEnv();
 
+// Writes all of data at the file's position through env, going on after short writes; EIO when
+// a write takes nothing.
+[[nodiscard]] Status WriteAll(Env* env, int fd, std::string_view data);
+
 // Installs env as CurrentEnv() for the lifetime of this object (tests only; single-threaded).
 class ScopedEnvOverride {
  public:
