@@ -17,7 +17,7 @@ constexpr size_t kQueueIdLength = 32;
 constexpr size_t kTailLength = 256;
 // How much of the boundaries file may wait for a sync in the text file's note: some twenty lines,
 // well inside what any file system keeps in one extended attribute.
-constexpr size_t kMaxNoteLines = 1024;
+constexpr size_t kMaxNoteBytes = 1024;
 // More than any boundaries file of a real queue; a larger one is not ours.
 constexpr uint64_t kMaxBoundariesFileSize = 256ull * 1024 * 1024;
 
@@ -105,9 +105,9 @@ std::string ReadRecordBoundaries(std::string_view text, uint64_t text_size,
     boundaries->torn_start = spans.back().start;
     spans.pop_back();
   }
-  boundaries->records = spans;
+  boundaries->records = std::move(spans);
   uint64_t expected = 0;
-  for (const RecordSpan& span : spans) {
+  for (const RecordSpan& span : boundaries->records) {
     if (span.start > expected) {
       return Sentence("bytes %llu to %llu of it belong to no record", expected, span.start);
     }
@@ -204,8 +204,10 @@ Status BoundariesAppend::Recover(std::string_view note) {
   if (notes_ && !note.empty() && ParseBoundariesNote(note, &synced, &lines) && synced <= size_) {
     std::string after;
     const uint64_t have = size_ - synced;
-    // What lies after the synced part, as far as the note's lines reach, and a little more.
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(have, lines.size() + kTailLength));
+    // What lies after the synced part: all of it when it may all stay unsynced, otherwise as far
+    // as the note's lines reach, and a little more.
+    const size_t want = static_cast<size_t>(
+        have <= kMaxNoteBytes ? have : std::min<uint64_t>(have, lines.size() + kTailLength));
     if (Status s = env_->ReadFileAt(fd_.get(), synced, want, &after); !s.ok()) return s;
     if (!std::string_view(after).starts_with(lines)) {
       if (Status s = env_->TruncateFile(fd_.get(), synced); !s.ok()) return s;
@@ -215,12 +217,8 @@ Status BoundariesAppend::Recover(std::string_view note) {
       unsynced_ = std::string(lines);
       return Status::OK();
     }
-    if (have <= kMaxNoteLines) {
+    if (have <= kMaxNoteBytes) {
       // Up to date, or newer than the note: all after the synced part stays unsynced.
-      if (Status s = env_->ReadFileAt(fd_.get(), synced, static_cast<size_t>(have), &after);
-          !s.ok()) {
-        return s;
-      }
       synced_ = synced;
       unsynced_ = std::move(after);
       return Status::OK();
@@ -256,7 +254,14 @@ Status BoundariesAppend::Begin(const std::string& text_path, int text_fd, bool t
 
   std::string tail;
   const uint64_t tail_start = size_ > kTailLength ? size_ - kTailLength : 0;
-  if (Status s = env_->ReadFileAt(fd_.get(), tail_start, kTailLength, &tail); !s.ok()) return s;
+  if (synced_ <= tail_start) {
+    // Recover left the unsynced part in hand: the tail is in it.
+    tail = unsynced_.substr(static_cast<size_t>(tail_start - synced_));
+  } else if (Status s = env_->ReadFileAt(fd_.get(), tail_start,
+                                         static_cast<size_t>(size_ - tail_start), &tail);
+             !s.ok()) {
+    return s;
+  }
   size_t last_break = tail.rfind('\n');
   if (last_break == std::string::npos) {
     // Not even the header is whole: nothing of it names a record.
@@ -322,7 +327,7 @@ Status BoundariesAppend::Add(uint64_t start, std::string_view record) {
   unsynced_ += line;
   added_ = true;
   // The note is set before the record is written and made durable by the record's own fsync.
-  if (notes_ && unsynced_.size() <= kMaxNoteLines &&
+  if (notes_ && unsynced_.size() <= kMaxNoteBytes &&
       env_->SetBoundariesNote(text_fd_, BoundariesNote(synced_, unsynced_)).ok()) {
     return Status::OK();
   }

@@ -254,25 +254,31 @@ constexpr const char* kBoundariesNoteName = "user.dbrelay.boundaries";
 }  // namespace
 
 Status PosixEnv::ReadBoundariesNote(int fd, std::string* note) {
-  note->clear();
+  // A note is synced away before it passes about 1 KiB, so one call with room for that reads it;
+  // only a larger one needs its size asked for.
+  note->resize(2048);
   for (int attempt = 0; attempt < 4; ++attempt) {
-    ssize_t size = ::fgetxattr(fd, kBoundariesNoteName, nullptr, 0);
-    if (size < 0) {
-      if (errno == ENODATA) return Status::OK();
-      return Status::FromErrno(Errno(), "fgetxattr");
-    }
-    note->resize(static_cast<size_t>(size));
     ssize_t n = ::fgetxattr(fd, kBoundariesNoteName, note->data(), note->size());
     if (n >= 0) {
       note->resize(static_cast<size_t>(n));
       return Status::OK();
     }
-    if (errno == ENODATA) {
+    if (errno != ERANGE) {
       note->clear();
-      return Status::OK();
+      if (errno == ENODATA) return Status::OK();
+      return Status::FromErrno(Errno(), "fgetxattr");
     }
-    if (errno != ERANGE) return Status::FromErrno(Errno(), "fgetxattr");  // ERANGE: it grew
+    ssize_t size = ::fgetxattr(fd, kBoundariesNoteName, nullptr, 0);
+    if (size < 0) {
+      note->clear();
+      if (errno == ENODATA) return Status::OK();
+      return Status::FromErrno(Errno(), "fgetxattr");
+    }
+    // One byte more, so that the call is never the size query; should it grow again meanwhile,
+    // ERANGE once more.
+    note->resize(static_cast<size_t>(size) + 1);
   }
+  note->clear();
   return Status::FromErrno(EAGAIN, "fgetxattr");
 }
 
