@@ -159,6 +159,8 @@ struct CallCounts {
   int batches = 0;
   int singles = 0;  // single statements of the queue (rows of joined_rows)
   int transactions = 0;
+  // Plays a driver that merges two statements' results into one: the batch's last count goes.
+  bool drop_a_count = false;
 };
 
 class CountingConnection : public dbrelay::ConnectionWrapper {
@@ -168,6 +170,7 @@ class CountingConnection : public dbrelay::ConnectionWrapper {
   void ExecuteBatch(const std::string& text, std::vector<int32_t>* counts) override {
     ++counts_->batches;
     ConnectionWrapper::ExecuteBatch(text, counts);
+    if (counts_->drop_a_count && !counts->empty()) counts->pop_back();
   }
   void Execute(const std::string& text, int32_t* count, int32_t options) override {
     if (text.rfind("INSERT INTO joined_rows", 0) == 0) ++counts_->singles;
@@ -251,6 +254,49 @@ TEST_P(ReplayBatchesTest, JoinedWhereTheDriverTakesThemAloneWhereNot) {
   EXPECT_EQ(calls.singles, postgres() ? 0 : records);
   EXPECT_EQ(calls.transactions, postgres() ? 3 : 4);  // SQLite's first one refused
   EXPECT_EQ(Rows(), std::to_string(records) + " " + std::to_string(records));
+}
+
+// A record that cannot be joined runs alone, in a transaction of its own; the joinable ones
+// around it are still joined.
+TEST_P(ReplayBatchesTest, ARecordThatCannotBeJoinedRunsInATransactionOfItsOwn) {
+  for (const char* values : {"(0)", "(1)", "(2) -- a comment", "(3)", "(4)"}) {
+    Park(std::string("INSERT INTO joined_rows VALUES ") + values);
+  }
+  CallCounts calls;
+  ASSERT_EQ(Replay(&calls), dbrelay::replay::kExitNothingPending) << env_.console;
+  // SQLite: the first batch refused and run again alone, then one statement at a time.
+  EXPECT_EQ(calls.batches, postgres() ? 2 : 1);
+  EXPECT_EQ(calls.singles, postgres() ? 1 : 5);
+  EXPECT_EQ(calls.transactions, postgres() ? 3 : 4);
+  EXPECT_EQ(Rows(), "5 5");
+}
+
+// One call carries about a mebibyte of joined statements: a hundred of 20 KiB take two.
+TEST_P(ReplayBatchesTest, AJoinedCallCarriesAboutAMebibyte) {
+  const std::string literal(20 << 10, 'x');
+  for (int i = 0; i < 100; ++i) {
+    Park("INSERT INTO joined_rows VALUES (" + std::to_string(i) + " + 0 * length('" + literal +
+         "'))");
+  }
+  CallCounts calls;
+  ASSERT_EQ(Replay(&calls), dbrelay::replay::kExitNothingPending) << env_.console;
+  EXPECT_EQ(calls.batches, postgres() ? 2 : 1);
+  EXPECT_EQ(calls.transactions, postgres() ? 1 : 2);
+  EXPECT_EQ(Rows(), "100 100");
+}
+
+// A joined call that gives fewer counts than statements is undone, and its statements run one at
+// a time: a count taken for the wrong statement would pass a minimum it should fail.
+TEST_P(ReplayBatchesTest, ACallWithACountMissingIsUndoneAndRunAlone) {
+  for (int i = 0; i < 150; ++i) {
+    Park("INSERT INTO joined_rows VALUES (" + std::to_string(i) + ")");
+  }
+  CallCounts calls;
+  calls.drop_a_count = true;
+  ASSERT_EQ(Replay(&calls), dbrelay::replay::kExitNothingPending) << env_.console;
+  EXPECT_EQ(calls.batches, 1);
+  EXPECT_EQ(calls.singles, 150);
+  EXPECT_EQ(Rows(), "150 150");
 }
 
 // A hundred large records are not held in memory at once: a transaction takes what fits in
