@@ -336,8 +336,8 @@ class RefusedCommit : public dbrelay::ConnectionWrapper {
   const bool* refuse_;
 };
 
-// --reject-first whose ledger update is refused after the record went to the .rejected file: a
-// replay then runs nothing of the queue, and the next --reject-first finishes the move without
+// --reject-first stopped before the record went aside, then one whose ledger update is refused
+// after it went to the .rejected file: a replay then runs nothing of the queue, and the next --reject-first finishes the move without
 // saving the record aside a second time; one run after a rejection that only failed to tidy up
 // moves nothing.
 TEST(RejectFirstStoppedHalfWayTest, IsFinishedWithoutASecondCopy) {
@@ -366,6 +366,15 @@ TEST(RejectFirstStoppedHalfWayTest, IsFinishedWithoutASecondCopy) {
     EXPECT_EQ(database.QueryValue("SELECT group_concat(v) FROM t", &value), 1);
     return value.value_or("");
   };
+
+  // Killed right after it said what it would move, before the record went aside: a replay runs
+  // nothing, and the next rejection still saves the record.
+  const std::string header = ReadFileBytes(queue + ".boundaries");
+  const std::string id = header.substr(header.find("boundaries 1 ") + 13, 32);
+  testing_support::WriteFileBytes(queue + ".rejecting", "DbRelay rejecting 1 " + id + " 0 0\n");
+  dbrelay::replay::ReplayTotals before;
+  EXPECT_EQ(replay.Replay(queue, &before), dbrelay::replay::kExitStatementFailed) << env.console;
+  EXPECT_EQ(rows(), "");
 
   EXPECT_EQ(replay.RejectFirst(queue), dbrelay::replay::kExitStatementFailed) << env.console;
   // The database's own reason for refusing, not another step's.
